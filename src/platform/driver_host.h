@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// A system handle as the Windows calls hand it out. kInvalidHandle is INVALID_HANDLE_VALUE,
+// 0 is the failed result of the service-manager calls.
+using Handle = uintptr_t;
+inline constexpr Handle kInvalidHandle = ~Handle{0};
+
+struct OsVersion {
+    uint32_t platformId = 0;  // 0 Win32s, 1 Windows 9x, 2 NT; anything else is unknown
+    uint32_t major = 0;
+    uint32_t minor = 0;
+};
+
+// The operating-system calls the port-I/O component makes, one method per call, with the
+// call's own argument conventions: failures return 0 / false / kInvalidHandle and leave the
+// error number for lastError(). One implementation per system; tests use a fake.
+class DriverHost {
+public:
+    virtual ~DriverHost() = default;
+
+    // GetVersionExA on a record whose size field is recordSize.
+    virtual bool getVersion(uint32_t recordSize, OsVersion& version) = 0;
+
+    virtual Handle openServiceManager(uint32_t access) = 0;
+    virtual Handle createService(Handle manager, const std::string& name,
+                                 const std::string& displayName, uint32_t access,
+                                 uint32_t serviceType, uint32_t startType, uint32_t errorControl,
+                                 const std::string& binaryPath) = 0;
+    virtual Handle openService(Handle manager, const std::string& name, uint32_t access) = 0;
+    virtual bool startService(Handle service) = 0;
+    virtual bool controlService(Handle service, uint32_t control) = 0;
+    virtual bool deleteService(Handle service) = 0;
+    virtual bool closeServiceHandle(Handle handle) = 0;
+
+    virtual Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode,
+                              uint32_t creationDisposition, uint32_t flags) = 0;
+    virtual bool deviceIoControl(Handle device, uint32_t code, const void* in, uint32_t inSize,
+                                 void* out, uint32_t outSize, uint32_t* bytesReturned) = 0;
+    virtual bool closeHandle(Handle handle) = 0;
+
+    virtual std::string currentDirectory() = 0;
+    virtual std::string systemDirectory() = 0;
+    virtual bool fileExists(const std::string& path) = 0;
+    virtual void sleepMs(uint32_t ms) = 0;
+    virtual uint32_t lastError() = 0;
+};
+
+}  // namespace platform
