@@ -1,1 +1,239 @@
-// placeholder, replaced by its owner
+#include "sim/simulated_pc.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "sim/pit_speaker.h"
+#include "sim/pty_wire.h"
+#include "sim/uart16550.h"
+#include "sim/wires.h"
+
+namespace sim {
+
+namespace {
+
+constexpr std::array<uint16_t, 4> kComBase = {0x3F8, 0x2F8, 0x3E8, 0x2E8};
+
+// What answers at a port: 0 is nobody, so the port floats at $FF.
+enum Device : uint8_t {
+    kNone = 0,
+    kCom1 = 1,  // kCom1 + n is COM n+1
+    kPitChannel2 = 5,
+    kPitControl = 6,
+    kSystemControl = 7,
+};
+
+// How long the service thread sleeps while nothing is on the move; anything the pty delivers
+// wakes it at once, and a busy line makes it run every millisecond.
+constexpr int kIdlePollMs = 10;
+constexpr int kBusyPollMs = 1;
+
+// The publish folder may sit in /tmp: use it only if it is a real folder of our own, so nobody
+// else can plant the links.
+bool privateDirectory(const std::string& dir) {
+    ::mkdir(dir.c_str(), 0700);
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+        (st.st_mode & 022) == 0)
+        return true;
+    std::fprintf(stderr, "quillmor: %s is not a private folder of this user; pty links not published\n",
+                 dir.c_str());
+    return false;
+}
+
+}  // namespace
+
+struct SimulatedPc::Impl {
+    std::mutex lock;
+    std::array<Uart16550, 4> uarts;
+    PitSpeaker speaker;
+    std::array<uint8_t, 65536> owner{};
+    std::vector<std::unique_ptr<NullModemCable>> cables;
+    std::array<std::unique_ptr<LoopbackPlug>, 4> plugs;
+    std::array<std::unique_ptr<PtyWire>, 4> ptys;
+
+    std::thread serviceThread;
+    std::atomic<bool> stopping{false};
+    int wakePipe[2] = {-1, -1};
+
+    void advanceAll(int64_t now) {
+        for (Uart16550& uart : uarts)
+            if (now >= uart.nextEventNs()) uart.advance(now);
+    }
+
+    // One pass over the pty wires; returns whether any line is still busy.
+    bool servicePtys(int64_t now) {
+        advanceAll(now);
+        bool busy = false;
+        for (auto& pty : ptys) {
+            if (!pty) continue;
+            pty->service(now);
+            busy = busy || pty->hasPendingOutput() || pty->receiverSaturated();
+        }
+        for (Uart16550& uart : uarts) busy = busy || uart.nextEventNs() != INT64_MAX;
+        return busy;
+    }
+};
+
+SimulatedPc::SimulatedPc(const Clock& clock, PcConfig config)
+    : clock_(clock), impl_(std::make_unique<Impl>()) {
+    Impl& pc = *impl_;
+    const int64_t now = clock_.nowNs();
+    for (int n = 0; n < 4; ++n) {
+        pc.uarts[n].reset(now);
+        for (int k = 0; k < 8; ++k) pc.owner[kComBase[n] + k] = static_cast<uint8_t>(kCom1 + n);
+    }
+    pc.owner[0x42] = kPitChannel2;
+    pc.owner[0x43] = kPitControl;
+    pc.owner[0x61] = kSystemControl;
+
+    for (int n = 0; n < 4; ++n) {
+        switch (config.com[n]) {
+            case Wiring::NullModemToPartner: {
+                int partner = n ^ 1;  // COM1 with COM2, COM3 with COM4
+                if (config.com[partner] == Wiring::NullModemToPartner && n < partner)
+                    pc.cables.push_back(
+                        std::make_unique<NullModemCable>(pc.uarts[n], pc.uarts[partner], now));
+                break;
+            }
+            case Wiring::LoopbackPlug:
+                pc.plugs[n] = std::make_unique<LoopbackPlug>(pc.uarts[n], now);
+                break;
+            case Wiring::PseudoTerminal:
+                try {
+                    pc.ptys[n] = std::make_unique<PtyWire>(pc.uarts[n], now);
+                } catch (const std::system_error& e) {
+                    std::fprintf(stderr, "quillmor: simulated COM%d left unplugged: %s\n", n + 1,
+                                 e.what());
+                }
+                break;
+            case Wiring::Unplugged:
+                break;
+        }
+    }
+
+    if (!config.publishDir.empty() && privateDirectory(config.publishDir)) {
+        for (int n = 0; n < 4; ++n) {
+            if (!pc.ptys[n]) continue;
+            std::string link = config.publishDir + "/com" + std::to_string(n + 1);
+            ::unlink(link.c_str());
+            bool linked = ::symlink(pc.ptys[n]->slavePath().c_str(), link.c_str()) == 0;
+            std::fprintf(stderr, "quillmor: simulated COM%d is on %s%s%s\n", n + 1,
+                         pc.ptys[n]->slavePath().c_str(), linked ? ", linked as " : "",
+                         linked ? link.c_str() : "");
+        }
+    }
+
+    if (config.serviceThread && ::pipe2(pc.wakePipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        pc.serviceThread = std::thread([this] {
+            Impl& p = *impl_;
+            std::vector<pollfd> fds;
+            while (!p.stopping.load()) {
+                fds.clear();
+                bool busy;
+                {
+                    std::lock_guard guard(p.lock);
+                    busy = p.servicePtys(clock_.nowNs());
+                    for (auto& pty : p.ptys)
+                        if (pty && !pty->receiverSaturated())
+                            fds.push_back({pty->masterFd(), POLLIN, 0});
+                }
+                fds.push_back({p.wakePipe[0], POLLIN, 0});
+                ::poll(fds.data(), fds.size(), busy ? kBusyPollMs : kIdlePollMs);
+            }
+        });
+    }
+}
+
+SimulatedPc::~SimulatedPc() {
+    Impl& pc = *impl_;
+    if (pc.serviceThread.joinable()) {
+        pc.stopping = true;
+        char wake = 1;
+        [[maybe_unused]] ssize_t ignored = ::write(pc.wakePipe[1], &wake, 1);
+        pc.serviceThread.join();
+    }
+    for (int fd : pc.wakePipe)
+        if (fd >= 0) ::close(fd);
+}
+
+uint8_t SimulatedPc::in(uint16_t port) {
+    Impl& pc = *impl_;
+    std::lock_guard guard(pc.lock);
+    const int64_t now = clock_.nowNs();
+    pc.advanceAll(now);
+    switch (uint8_t device = pc.owner[port]) {
+        case kNone:
+            return 0xFF;
+        case kPitChannel2:
+            return pc.speaker.readChannel2();
+        case kPitControl:
+            return 0xFF;  // the 8254's control register cannot be read
+        case kSystemControl:
+            return pc.speaker.readControlPort();
+        default:
+            return pc.uarts[device - kCom1].read(static_cast<uint8_t>(port & 7), now);
+    }
+}
+
+void SimulatedPc::out(uint16_t port, uint8_t value) {
+    Impl& pc = *impl_;
+    std::lock_guard guard(pc.lock);
+    const int64_t now = clock_.nowNs();
+    pc.advanceAll(now);
+    switch (uint8_t device = pc.owner[port]) {
+        case kNone:
+            return;
+        case kPitChannel2:
+            pc.speaker.writeChannel2(value);
+            return;
+        case kPitControl:
+            pc.speaker.writeTimerControl(value);
+            return;
+        case kSystemControl:
+            pc.speaker.writeControlPort(value);
+            return;
+        default:
+            pc.uarts[device - kCom1].write(static_cast<uint8_t>(port & 7), value, now);
+    }
+}
+
+std::optional<double> SimulatedPc::speakerToneHz() {
+    std::lock_guard guard(impl_->lock);
+    return impl_->speaker.toneHz();
+}
+
+std::string SimulatedPc::ptyPath(int com) const {
+    if (com < 1 || com > 4 || !impl_->ptys[com - 1]) return {};
+    return impl_->ptys[com - 1]->slavePath();
+}
+
+void SimulatedPc::serviceWires() {
+    std::lock_guard guard(impl_->lock);
+    impl_->servicePtys(clock_.nowNs());
+}
+
+std::string SimulatedPc::publishDirectory() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime) return std::string(runtime) + "/quillmor";
+    return "/tmp/quillmor-" + std::to_string(::getuid());
+}
+
+SimulatedPc& SimulatedPc::instance() {
+    static const SteadyClock clock;
+    static SimulatedPc pc(clock, PcConfig{.publishDir = publishDirectory(), .serviceThread = true});
+    return pc;
+}
+
+}  // namespace sim
