@@ -49,6 +49,7 @@ int main() {
     }
     double seconds = cpuSeconds() - start;
     if (wrong) std::fprintf(stderr, "bench_sim: %ld of %ld bytes arrived wrong\n", wrong, carried);
-    std::printf("BENCH sim_uart_bytes_per_s %.0f bytes/s\n", static_cast<double>(carried - wrong) / seconds);
+    std::printf("BENCH sim_uart_bytes_per_s %.0f bytes/s\n",
+                static_cast<double>(carried - wrong) / seconds);
     return 0;
 }

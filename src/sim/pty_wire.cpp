@@ -71,7 +71,9 @@ size_t PtyWire::readAheadWindow() const {
     return std::max(kMinReadAhead, static_cast<size_t>(chars));
 }
 
-bool PtyWire::receiverSaturated() const { return uart_.receiveBacklog() >= readAheadWindow(); }
+bool PtyWire::receiverSaturated() const {
+    return uart_.receiveBacklog() >= readAheadWindow();
+}
 
 void PtyWire::service(int64_t nowNs) {
     while (!output_.empty()) {
@@ -92,7 +94,8 @@ void PtyWire::service(int64_t nowNs) {
     lineFreeAtNs_ = std::max(lineFreeAtNs_, nowNs);
     for (ssize_t i = 0; i < n; ++i) {
         lineFreeAtNs_ += charNs;
-        uart_.receive(Character{.data = buf[i], .frame = frame, .isBreak = false, .endNs = lineFreeAtNs_});
+        uart_.receive(
+            Character{.data = buf[i], .frame = frame, .isBreak = false, .endNs = lineFreeAtNs_});
     }
 }
 

@@ -44,7 +44,7 @@ private:
     int master_ = -1;
     int slave_ = -1;
     std::string slavePath_;
-    std::string output_;       // transmitted bytes the pty has not taken yet
+    std::string output_;        // transmitted bytes the pty has not taken yet
     int64_t lineFreeAtNs_ = 0;  // when the last byte handed to the receiver ends on the wire
 };
 

@@ -47,7 +47,8 @@ bool privateDirectory(const std::string& dir) {
     if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
         (st.st_mode & 022) == 0)
         return true;
-    std::fprintf(stderr, "quillmor: %s is not a private folder of this user; pty links not published\n",
+    std::fprintf(stderr,
+                 "quillmor: %s is not a private folder of this user; pty links not published\n",
                  dir.c_str());
     return false;
 }

@@ -22,8 +22,8 @@ enum class Wiring {
 
 struct PcConfig {
     // Wiring of COM1..COM4.
-    Wiring com[4] = {Wiring::NullModemToPartner, Wiring::NullModemToPartner,
-                     Wiring::PseudoTerminal, Wiring::PseudoTerminal};
+    Wiring com[4] = {Wiring::NullModemToPartner, Wiring::NullModemToPartner, Wiring::PseudoTerminal,
+                     Wiring::PseudoTerminal};
     // Folder where the pty slave paths are published as links com3, com4 (empty: do not publish).
     std::string publishDir;
     // Run a service thread that moves bytes between the pseudo-terminals and the UARTs. Tests

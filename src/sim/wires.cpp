@@ -32,6 +32,8 @@ LoopbackPlug::LoopbackPlug(Uart16550& uart, int64_t nowNs) : uart_(uart) {
     uart_.setModemInputs(crossedModemInputs(uart_.modemOutputs()), nowNs);
 }
 
-LoopbackPlug::~LoopbackPlug() { uart_.attach(nullptr, 0); }
+LoopbackPlug::~LoopbackPlug() {
+    uart_.attach(nullptr, 0);
+}
 
 }  // namespace sim

@@ -11,7 +11,9 @@ ErrorHandler& installedHandler() {
 }
 }  // namespace
 
-void setErrorHandler(ErrorHandler handler) { installedHandler() = std::move(handler); }
+void setErrorHandler(ErrorHandler handler) {
+    installedHandler() = std::move(handler);
+}
 
 void runCommand(const std::function<void()>& command) {
     try {

@@ -21,7 +21,8 @@ constexpr uint8_t kDataReady = 0x01, kFramingError = 0x08, kTemt = 0x40;
 // 9600 baud 8N1 (the power-on divisor 12): ten bits of 16 * 12 / 1843200 s.
 constexpr int64_t kCharNs = 1'041'667;
 
-sim::PcConfig wiring(sim::Wiring com1, sim::Wiring com2, sim::Wiring com3 = sim::Wiring::Unplugged) {
+sim::PcConfig wiring(sim::Wiring com1, sim::Wiring com2,
+                     sim::Wiring com3 = sim::Wiring::Unplugged) {
     sim::PcConfig config;
     config.com[0] = com1;
     config.com[1] = com2;
@@ -33,7 +34,8 @@ sim::PcConfig wiring(sim::Wiring com1, sim::Wiring com2, sim::Wiring com3 = sim:
 class NullModem : public ::testing::Test {
 protected:
     sim::FakeClock clock;
-    sim::SimulatedPc pc{clock, wiring(sim::Wiring::NullModemToPartner, sim::Wiring::NullModemToPartner)};
+    sim::SimulatedPc pc{clock,
+                        wiring(sim::Wiring::NullModemToPartner, sim::Wiring::NullModemToPartner)};
 
     void SetUp() override {
         pc.out(kCom1 + kLcr, 0x03);
@@ -105,8 +107,8 @@ TEST(Unplugged, TransmitterStillRunsAndNothingArrives) {
 class PseudoTerminal : public ::testing::Test {
 protected:
     sim::FakeClock clock;
-    sim::SimulatedPc pc{clock, wiring(sim::Wiring::Unplugged, sim::Wiring::Unplugged,
-                                      sim::Wiring::PseudoTerminal)};
+    sim::SimulatedPc pc{
+        clock, wiring(sim::Wiring::Unplugged, sim::Wiring::Unplugged, sim::Wiring::PseudoTerminal)};
 
     void SetUp() override {
         ASSERT_FALSE(pc.ptyPath(3).empty());
@@ -146,6 +148,7 @@ TEST_F(PseudoTerminal, BytesWrittenByAnotherProcessArriveInRbr) {
 }
 
 TEST_F(PseudoTerminal, ReceiverTakesBytesAtTheLineRateNotAllAtOnce) {
+    pc.out(kCom3 + 2, 0x01);  // FIFOs on, so nothing is overrun while we wait
     childWrites("0123456789");
     pc.serviceWires();
     clock.advanceNs(3 * kCharNs + 1'000);
@@ -186,8 +189,8 @@ TEST_F(PseudoTerminal, FarEndClosingLeavesTheUartWorkingAndANewProgramCanAttach)
 
 TEST(PseudoTerminalServiceThread, IdleAfterTheFarEndExitsWithoutSpinning) {
     sim::SteadyClock clock;
-    sim::PcConfig config = wiring(sim::Wiring::Unplugged, sim::Wiring::Unplugged,
-                                  sim::Wiring::PseudoTerminal);
+    sim::PcConfig config =
+        wiring(sim::Wiring::Unplugged, sim::Wiring::Unplugged, sim::Wiring::PseudoTerminal);
     config.serviceThread = true;
     sim::SimulatedPc pc(clock, config);
     pid_t pid = fork();
