@@ -16,11 +16,43 @@ struct OsVersion {
     uint32_t minor = 0;
 };
 
+// Win32 error numbers that the port-I/O component tests for or that a host reports itself.
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorTooManyOpenFiles = 4;
+inline constexpr uint32_t kErrorInvalidHandle = 6;
+inline constexpr uint32_t kErrorNotSupported = 50;
+inline constexpr uint32_t kErrorInvalidParameter = 87;
+inline constexpr uint32_t kErrorServiceAlreadyRunning = 1056;
+inline constexpr uint32_t kErrorServiceExists = 1073;
+
+// The device control codes the port driver "zevado" serves. The VxD answers plain numbers; the
+// NT driver uses codes built by the Windows CTL_CODE rule in its own device type $F100.
+constexpr uint32_t ctlCode(uint32_t deviceType, uint32_t function, uint32_t method,
+                           uint32_t access) {
+    return deviceType << 16 | access << 14 | function << 2 | method;
+}
+inline constexpr uint32_t kMethodBuffered = 0;
+inline constexpr uint32_t kFileReadAccess = 1;
+inline constexpr uint32_t kFileWriteAccess = 2;
+inline constexpr uint32_t kVxdReadCode = 2;
+inline constexpr uint32_t kVxdWriteCode = 3;
+inline constexpr uint32_t kServiceReadCode =
+    ctlCode(0xF100, 0x901, kMethodBuffered, kFileReadAccess);
+inline constexpr uint32_t kServiceWriteCode =
+    ctlCode(0xF100, 0x902, kMethodBuffered, kFileWriteAccess);
+static_assert(kServiceReadCode == 0xF1006404 && kServiceWriteCode == 0xF100A408);
+
+// Request buffers, little-endian on both paths: a read sends the 16-bit port and gets the value
+// in byte 0 of a 2-byte answer; a write sends {port low, port high, value, 0}.
+inline constexpr uint32_t kReadRequestSize = 2;
+inline constexpr uint32_t kWriteRequestSize = 4;
+inline constexpr uint32_t kAnswerSize = 2;
+
 // The operating-system calls the port-I/O component makes, one method per call, with the
 // call's own argument conventions: failures return 0 / false / kInvalidHandle and leave the
 // error number for lastError(). One implementation per system; tests use a fake.
 class DriverHost {
-public:
+  public:
     virtual ~DriverHost() = default;
 
     // GetVersionExA on a record whose size field is recordSize.
@@ -32,7 +64,9 @@ public:
                                  uint32_t serviceType, uint32_t startType, uint32_t errorControl,
                                  const std::string& binaryPath) = 0;
     virtual Handle openService(Handle manager, const std::string& name, uint32_t access) = 0;
+    // StartServiceA with no arguments.
     virtual bool startService(Handle service) = 0;
+    // ControlService; the status record it fills is the host's own, since nobody reads it.
     virtual bool controlService(Handle service, uint32_t control) = 0;
     virtual bool deleteService(Handle service) = 0;
     virtual bool closeServiceHandle(Handle handle) = 0;

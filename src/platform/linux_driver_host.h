@@ -1,23 +1,104 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <iosfwd>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "platform/driver_host.h"
 
+namespace sim {
+class SimulatedPc;
+}
+
 namespace platform {
 
-// The driver host on Linux. It answers the version query as a system outside the NT family
-// (so the component takes the direct "\\.\zevado.vxd" path and makes no service calls) and
-// serves the driver device from the port backend named by QUILLMOR_PORTS:
-//   sim (default)  the built-in simulated PC
-//   /dev/port      the kernel's port device: real hardware, needs CAP_SYS_RAWIO
-//   none           no driver: every open fails
-// An unknown value is reported once on stderr and counts as a missing driver.
+// One open of the driver device; defined with the Linux driver host.
+class PortDevice;
+
+// Where the Linux driver host takes its I/O ports from.
+enum class PortBackend {
+    Simulated,  // the built-in simulated PC
+    DevPort,    // the kernel's port device: real hardware, needs CAP_SYS_RAWIO
+    None,       // no driver at all
+};
+
+// Reads a QUILLMOR_PORTS value: "sim", empty or unset (nullptr) is the simulated PC,
+// "/dev/port" the kernel's device, "none" no driver. Any other value is reported as one line on
+// warnings and means no driver, so a typing error never makes the program touch hardware.
+PortBackend portBackendFromSetting(const char* setting, std::ostream& warnings);
+
+struct LinuxDriverHostConfig {
+    PortBackend backend = PortBackend::Simulated;
+    // The file the DevPort backend opens; tests point it at a harmless one.
+    std::string portDevice = "/dev/port";
+    // The simulated PC the Simulated backend serves; nullptr is the process-wide one, which is
+    // then created on the first open of the driver.
+    sim::SimulatedPc* pc = nullptr;
+};
+
+// The driver host on Linux. It answers the version query as Windows 95 (platform 1, minor 0:
+// kind 2), so the component takes the direct "\\.\zevado.vxd" path and makes no service calls,
+// which fail here with kErrorNotSupported. The driver device, opened as "\\.\zevado.vxd" or by
+// its path in systemDirectory(), is served by the configured backend and decodes the request
+// codes and buffers of both driver variants.
+//
+// lastError() keeps the errno of a failed Linux call (opening or reading the port device, a
+// short transfer counting as EIO); failures the host decides itself use the Win32 numbers the
+// Windows calls would give. Like the component it serves, a host is used by one thread.
 class LinuxDriverHost : public DriverHost {
-public:
+  public:
+    // The backend named by QUILLMOR_PORTS, read now; an unknown value is reported on stderr.
     LinuxDriverHost();
+    explicit LinuxDriverHost(LinuxDriverHostConfig config);
     ~LinuxDriverHost() override;
-    // ... DriverHost overrides (declared in the implementation's header section)
+    LinuxDriverHost(const LinuxDriverHost&) = delete;
+    LinuxDriverHost& operator=(const LinuxDriverHost&) = delete;
+
+    bool getVersion(uint32_t recordSize, OsVersion& version) override;
+
+    Handle openServiceManager(uint32_t access) override;
+    Handle createService(Handle manager, const std::string& name, const std::string& displayName,
+                         uint32_t access, uint32_t serviceType, uint32_t startType,
+                         uint32_t errorControl, const std::string& binaryPath) override;
+    Handle openService(Handle manager, const std::string& name, uint32_t access) override;
+    bool startService(Handle service) override;
+    bool controlService(Handle service, uint32_t control) override;
+    bool deleteService(Handle service) override;
+    bool closeServiceHandle(Handle handle) override;
+
+    Handle createFile(const std::string& path, uint32_t access, uint32_t shareMode,
+                      uint32_t creationDisposition, uint32_t flags) override;
+    bool deviceIoControl(Handle device, uint32_t code, const void* in, uint32_t inSize, void* out,
+                         uint32_t outSize, uint32_t* bytesReturned) override;
+    bool closeHandle(Handle handle) override;
+
+    std::string currentDirectory() override;
+    // Where an installation puts the driver files on Linux.
+    std::string systemDirectory() override;
+    bool fileExists(const std::string& path) override;
+    void sleepMs(uint32_t ms) override;
+    uint32_t lastError() override;
+
+  private:
+    struct Slot {
+        Handle handle = kInvalidHandle;
+        std::unique_ptr<PortDevice> device;
+    };
+    // A power of two, so that a handle finds its slot with a mask.
+    static constexpr size_t kSlots = 16;
+
+    std::unique_ptr<PortDevice> openDevice();
+    Slot* slotOf(Handle handle);
+    bool fail(uint32_t error);
+
+    LinuxDriverHostConfig config_;
+    std::array<Slot, kSlots> slots_;
+    // Bumped on every open so that a stale handle does not reach a reused slot.
+    Handle nextSerial_ = 1;
+    uint32_t lastError_ = 0;
 };
 
 }  // namespace platform

@@ -13,11 +13,11 @@ namespace portio {
 // number in LastError. Which way the driver is reached (the VxD file or the NT service it
 // registers itself) is chosen once, at creation, from the system version the host reports.
 class TPortIO {
-public:
+  public:
     // Builds the component; does not open the driver. The host must outlive it.
     explicit TPortIO(platform::DriverHost& host);
     // Closes the driver and, on the service path, stops and removes what this component
-    // registered and started itself.
+    // registered and started itself, unless a later open found it already there.
     ~TPortIO();
     TPortIO(const TPortIO&) = delete;
     TPortIO& operator=(const TPortIO&) = delete;
@@ -31,7 +31,9 @@ public:
 
     uint16_t ReadPort(uint16_t port);
     void WritePort(uint16_t port, uint16_t value);
-    // Sounds the speaker through PIT channel 2, blocking for the duration.
+    // Sounds the speaker through PIT channel 2, blocking for the duration. A frequency of 0 has
+    // no divisor and only pauses; a negative duration counts as 0 rather than as the endless
+    // wait the system's sleep would make of it.
     void Sound(uint16_t frequencyHz, int32_t durationMs);
     void SpeakerOn(uint16_t divisor);
     void SpeakerOff();
@@ -55,11 +57,19 @@ public:
     void StopDriverService();
     void RemoveDriverService();
 
-private:
+  private:
     int32_t DetectWindows();
+    // Opens the driver service, makes one call on it and closes it again. False when opening or
+    // the call failed; LastError then holds the system's reason.
+    bool CallDriverService(bool (*call)(platform::DriverHost&, platform::Handle));
     bool servicePath() const { return WindowsKind == 4 || WindowsKind == 5; }
 
     platform::DriverHost& host_;
+    // What this instance itself did to the service. The published flags start true before any
+    // open has looked, so on their own they would let a component that never registered the
+    // service remove one that another program installed.
+    bool registeredHere_ = false;
+    bool startedHere_ = false;
     platform::Handle ServiceManager_ = 0;
     platform::Handle DriverHandle_ = platform::kInvalidHandle;
     uint32_t BytesReturned_ = 0;
