@@ -1,0 +1,408 @@
+#include "monitor/register_monitor.h"
+
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <string>
+#include <string_view>
+
+#include "monitor/values.h"
+#include "widgets/command.h"
+
+namespace monitor {
+
+namespace {
+
+QString qtText(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QLatin1String latin1(std::string_view text) {
+    return QLatin1String(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void setHint(QWidget* widget, std::string_view hint) {
+    widget->setToolTip(qtText(hint));
+    widget->setStatusTip(qtText(hint));
+}
+
+// Setting a box to the text it shows would still reset its caret and repaint it; the poll
+// leaves such a box alone.
+void setTextIfChanged(QLineEdit* box, std::string_view text) {
+    if (box->text() != latin1(text)) box->setText(latin1(text));
+}
+
+void paintBlack(QWidget* widget, const QColor& text, const QFont& font) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Base, Qt::black);
+    palette.setColor(QPalette::Text, text);
+    widget->setPalette(palette);
+    widget->setFont(font);
+}
+
+QLineEdit* makeBox(QWidget* parent, std::string_view name, const QString& text) {
+    auto* box = new QLineEdit(text, parent);
+    box->setObjectName(qtText(name));
+    return box;
+}
+
+QLineEdit* makeReadBack(QWidget* parent, std::string_view name, const QString& text) {
+    QLineEdit* box = makeBox(parent, name, text);
+    box->setReadOnly(true);
+    box->setCursor(Qt::ArrowCursor);
+    return box;
+}
+
+// The panels come from the window as empty frames.
+QBoxLayout* panelLayout(QWidget* panel) {
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(2);
+    return layout;
+}
+
+// A page may already carry the window's own controls; the monitor's group goes on top.
+void addAtTop(QWidget* page, QWidget* group) {
+    if (!page->layout()) new QVBoxLayout(page);
+    if (auto* box = qobject_cast<QBoxLayout*>(page->layout()))
+        box->insertWidget(0, group, 0, Qt::AlignTop);
+    else
+        page->layout()->addWidget(group);
+}
+
+QColor colour(Rgb rgb) {
+    return QColor(rgb.red, rgb.green, rgb.blue);
+}
+
+void setLight(QLabel* light, const QColor& colour) {
+    if (light->palette().color(QPalette::Window) == colour) return;
+    QPalette palette = light->palette();
+    palette.setColor(QPalette::Window, colour);
+    light->setPalette(palette);
+}
+
+// Delete and Tab edit or move without typing a character, so no key filter sees them.
+bool typedCharactersAccepted(const QKeyEvent& key, bool (*accepted)(char32_t)) {
+    if (key.key() == Qt::Key_Delete || key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab)
+        return true;
+    for (char32_t c : key.text().toUcs4())
+        if (!accepted(c)) return false;
+    return true;
+}
+
+const QColor kAquaText(0, 255, 255);
+const QColor kLimeText(0, 255, 0);
+
+}  // namespace
+
+RegisterMonitor::RegisterMonitor(QWidget* form, const MonitorHosts& hosts, portio::TPortIO& portIO,
+                                 std::function<void(const QString&)> appendToRightLog,
+                                 std::function<void(int hz, int ms)> confirmTone)
+    : QObject(form),
+      portIO_(portIO),
+      appendToRightLog_(std::move(appendToRightLog)),
+      confirmTone_(std::move(confirmTone)),
+      form_(form) {
+    buildRegisterGroups(hosts.panel2, 0);
+    buildBitGroups(hosts.panel3, 0);
+    buildRegisterGroups(hosts.panel4, 4);
+    buildBitGroups(hosts.panel5, 4);
+    buildLights(hosts.uartPage);
+    buildBasePortGroup(hosts.toolsPage);
+
+    Timer1 = new QTimer(form);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setTimerType(Qt::PreciseTimer);
+    Timer1->setInterval(1);
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { widgets::runCommand([this] { Timer1Timer(); }); });
+}
+
+void RegisterMonitor::buildRegisterGroups(QWidget* panel, int firstOffset) {
+    QBoxLayout* layout = panelLayout(panel);
+    QFont font = panel->font();
+    font.setBold(true);
+    for (int offset = firstOffset; offset < firstOffset + 4; ++offset) {
+        const RegisterRow& row = kRegisterRows[offset];
+        auto* group = new QGroupBox(qtText(row.registerCaption), panel);
+        group->setObjectName(qtText(row.registerGroup));
+        auto* groupLayout = new QVBoxLayout(group);
+        groupLayout->addWidget(new QLabel(QStringLiteral("data     write     data write"), group));
+        auto* grid = new QGridLayout;
+        groupLayout->addLayout(grid);
+
+        RegisterViews& views = views_[offset];
+        views.hex = makeReadBack(group, row.hexReadBack, QStringLiteral("$00"));
+        views.decimal = makeReadBack(group, row.decimalReadBack, QStringLiteral("000"));
+        setHint(views.hex, "Число в hex");
+        setHint(views.decimal, "Обычое число");
+        QLineEdit* hexWrite = makeBox(group, row.hexWriteBox, QStringLiteral("$00"));
+        QLineEdit* decimalWrite = makeBox(group, row.decimalWriteBox, QStringLiteral("000"));
+        setHint(hexWrite, "Введите данные : $00 - $FF");
+        setHint(decimalWrite, "Введите данные :  0 - 255");
+        for (QLineEdit* box : {views.hex, views.decimal, hexWrite, decimalWrite})
+            paintBlack(box, kAquaText, font);
+
+        views.hexButton = new QToolButton(group);
+        views.hexButton->setObjectName(QString::fromStdString(hexWriteButtonName(offset)));
+        views.decimalButton = new QToolButton(group);
+        views.decimalButton->setObjectName(QString::fromStdString(decimalWriteButtonName(offset)));
+        // The write buttons tell what they do in the status bar only, never in a tooltip.
+        views.hexButton->setStatusTip(qtText(row.hexWriteHint));
+        views.decimalButton->setStatusTip(qtText(row.decimalWriteHint));
+        for (QToolButton* button : {views.hexButton, views.decimalButton}) {
+            button->setText(QStringLiteral("write"));
+            button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        }
+
+        grid->addWidget(views.hex, 0, 0);
+        grid->addWidget(hexWrite, 0, 1);
+        grid->addWidget(views.hexButton, 0, 2);
+        grid->addWidget(views.decimal, 1, 0);
+        grid->addWidget(decimalWrite, 1, 1);
+        grid->addWidget(views.decimalButton, 1, 2);
+        layout->addWidget(group);
+    }
+    layout->addStretch();
+}
+
+void RegisterMonitor::buildBitGroups(QWidget* panel, int firstOffset) {
+    QBoxLayout* layout = panelLayout(panel);
+    QFont bitFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    bitFont.setPixelSize(19);
+    QFont buttonFont(QStringLiteral("Courier New"));
+    buttonFont.setStyleHint(QFont::TypeWriter);
+    for (int offset = firstOffset; offset < firstOffset + 4; ++offset) {
+        const RegisterRow& row = kRegisterRows[offset];
+        auto* group = new QGroupBox(qtText(row.bitCaption), panel);
+        group->setObjectName(qtText(row.bitGroup));
+        auto* groupLayout = new QVBoxLayout(group);
+        auto* weights = new QHBoxLayout;
+        weights->addWidget(new QLabel(QStringLiteral(" 128 64 32 16"), group));
+        weights->addWidget(new QLabel(QStringLiteral("8   4   2   1"), group));
+        groupLayout->addLayout(weights);
+
+        QLineEdit* bits = makeReadBack(group, row.bitString, latin1(kInitialBitString));
+        paintBlack(bits, kLimeText, bitFont);
+        // Room for the whole string and the box's own frame and text margins.
+        bits->setMinimumWidth(QFontMetrics(bitFont).horizontalAdvance(bits->text()) + 16);
+        views_[offset].bits = bits;
+        groupLayout->addWidget(bits);
+
+        auto* buttons = new QHBoxLayout;
+        buttons->setSpacing(1);
+        for (int bit = 7; bit >= 0; --bit) {
+            auto* button = new QPushButton(QString::number(bit), group);
+            button->setObjectName(QString::fromStdString(bitButtonName(offset, bit)));
+            setHint(button, bitButtonHint(offset, bit));
+            button->setFont(buttonFont);
+            button->setFixedSize(15, 20);
+            buttons->addWidget(button);
+        }
+        buttons->addStretch();
+        groupLayout->addLayout(buttons);
+        layout->addWidget(group);
+    }
+    layout->addStretch();
+}
+
+void RegisterMonitor::buildLights(QWidget* page) {
+    auto* group = new QGroupBox(QStringLiteral("UART команды"), page);
+    auto* grid = new QGridLayout(group);
+    // Two columns of light and label pairs keep the page short.
+    constexpr int kRowsPerColumn = 9;
+    for (std::size_t i = 0; i < kLightRows.size(); ++i) {
+        const LightRow& row = kLightRows[i];
+        auto* light = new QLabel(qtText(row.caption), group);
+        light->setObjectName(qtText(row.name));
+        light->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        light->setAlignment(Qt::AlignCenter);
+        light->setFixedSize(32, 17);
+        light->setAutoFillBackground(true);
+        light->setBackgroundRole(QPalette::Window);
+        setLight(light, unlit());
+        lights_[i] = light;
+        litColours_[i] = colour(row.lit);
+
+        const int gridRow = static_cast<int>(i) % kRowsPerColumn;
+        const int column = static_cast<int>(i) / kRowsPerColumn * 2;
+        grid->addWidget(light, gridRow, column);
+        grid->addWidget(new QLabel(qtText(row.label), group), gridRow, column + 1);
+    }
+    addAtTop(page, group);
+}
+
+void RegisterMonitor::buildBasePortGroup(QWidget* page) {
+    auto* group = new QGroupBox(QStringLiteral("Установ. базовый порт"), page);
+    group->setObjectName(QStringLiteral("GroupBox1"));
+    auto* grid = new QGridLayout(group);
+
+    auto* label1 = new QLabel(QStringLiteral("hex         digit"), group);
+    label1->setObjectName(QStringLiteral("Label1"));
+    auto* label2 = new QLabel(QStringLiteral("port"), group);
+    label2->setObjectName(QStringLiteral("Label2"));
+
+    Edit1 = makeBox(group, "Edit1", QStringLiteral("$3F8"));
+    setHint(Edit1, "Введите адрес порта в hex и выберите \"НОВЫЙ\"");
+    Edit2 = makeBox(group, "Edit2", QStringLiteral("1016"));
+    setHint(Edit2, "Введите адрес порта (обычн. число) и выберите \"НОВЫЙ\"");
+
+    ComboBox1 = new QComboBox(group);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(true);
+    // Every keystroke is evaluated as typed: no completion may turn "C" into "COM1", and Enter
+    // must not add the typed text to the list.
+    ComboBox1->setCompleter(nullptr);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    for (std::string_view item : kPresetListItems) ComboBox1->addItem(qtText(item));
+    ComboBox1->setCurrentIndex(0);
+    setHint(ComboBox1, "Адрес исследоваемого  базового порта ");
+
+    SpeedButton24 = new QToolButton(group);
+    SpeedButton24->setObjectName(QStringLiteral("SpeedButton24"));
+    SpeedButton24->setText(QStringLiteral("НОВЫЙ  ПОРТ"));
+    SpeedButton24->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setHint(SpeedButton24, "Введите адрес порта и нажмите эту кнопку");
+
+    CheckBox2 = new QCheckBox(QStringLiteral("Отслеживать данные"), group);
+    CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
+    CheckBox2->setChecked(true);
+    setHint(CheckBox2, "Отслеживать данные в базовом регистре");
+
+    grid->addWidget(label1, 0, 0, 1, 2);
+    grid->addWidget(label2, 0, 2);
+    grid->addWidget(Edit1, 1, 0);
+    grid->addWidget(Edit2, 1, 1);
+    grid->addWidget(ComboBox1, 1, 2);
+    grid->addWidget(SpeedButton24, 2, 0, 1, 3);
+    grid->addWidget(CheckBox2, 3, 0, 1, 3);
+    addAtTop(page, group);
+
+    // Connected only now, so the initial texts leave both source marks clear.
+    auto run = [this](void (RegisterMonitor::*handler)()) {
+        return [this, handler] { widgets::runCommand([this, handler] { (this->*handler)(); }); };
+    };
+    connect(Edit1, &QLineEdit::textChanged, this, run(&RegisterMonitor::Edit1Change));
+    connect(Edit2, &QLineEdit::textChanged, this, run(&RegisterMonitor::Edit2Change));
+    // A pick from the list (even of the item shown) and a keystroke in the box are changes;
+    // the program's own setEditText is not.
+    connect(ComboBox1, &QComboBox::activated, this, run(&RegisterMonitor::ComboBox1Change));
+    connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this,
+            run(&RegisterMonitor::ComboBox1Change));
+    connect(SpeedButton24, &QToolButton::clicked, this, run(&RegisterMonitor::SpeedButton24Click));
+    connect(CheckBox2, &QCheckBox::toggled, this, run(&RegisterMonitor::CheckBox2Click));
+    Edit1->installEventFilter(this);
+    Edit2->installEventFilter(this);
+}
+
+// An unlit light looks like the window's buttons, whatever palette the window has by now.
+const QColor& RegisterMonitor::unlit() const {
+    return form_->palette().color(QPalette::Button);
+}
+
+uint8_t RegisterMonitor::readRegister(int offset) {
+    return static_cast<uint8_t>(portIO_.ReadPort(registerPort(base_, offset)));
+}
+
+void RegisterMonitor::Timer1Timer() {
+    for (int offset = 0; offset < kRegisterCount; ++offset)
+        setTextIfChanged(views_[offset].decimal, decimalByteText(readRegister(offset)).view());
+    for (int offset = 0; offset < kRegisterCount; ++offset)
+        setTextIfChanged(views_[offset].hex, hexByteText(readRegister(offset)).view());
+    for (int offset = 0; offset < kRegisterCount; ++offset) updateBitString(offset);
+    if (terminalLightStep_) terminalLightStep_();
+    updateLights();
+}
+
+// Each bit is read on its own, so a bit that changes between the reads can make one string mix
+// two values; the separators are left as the box shows them.
+void RegisterMonitor::updateBitString(int offset) {
+    QLineEdit* box = views_[offset].bits;
+    const QString current = box->text();
+    std::array<char16_t, kBitStringLength> text;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = i < static_cast<std::size_t>(current.size()) ? current[i].unicode() : u' ';
+    for (int bit = 0; bit < 8; ++bit)
+        text[bitStringIndex(bit)] = (readRegister(offset) >> bit & 1) ? u'1' : u'0';
+
+    const QStringView head(text.data(), static_cast<qsizetype>(text.size()));
+    const qsizetype headSize = head.size();
+    if (current.size() >= headSize && QStringView(current).first(headSize) == head) return;
+    const QStringView tail =
+        current.size() > headSize ? QStringView(current).sliced(headSize) : QStringView();
+    box->setText(head.toString().append(tail));
+}
+
+void RegisterMonitor::updateLights() {
+    const QString preset = ComboBox1->currentText();
+    bool uart = false;
+    for (std::string_view name : kUartPresets) uart = uart || preset == latin1(name);
+    for (std::size_t i = 0; i < kLightRows.size(); ++i) {
+        const LightRow& row = kLightRows[i];
+        const bool lit = uart && (readRegister(row.offset) >> row.bit & 1);
+        setLight(lights_[i], lit ? litColours_[i] : unlit());
+    }
+}
+
+void RegisterMonitor::GCP() {
+    const std::string preset = ComboBox1->currentText().toStdString();
+    const std::string hexBox = Edit1->text().toStdString();
+    const std::string decimalBox = Edit2->text().toStdString();
+    const PresetOutcome outcome = evaluatePreset({preset, hexBox, decimalBox, mark_, base_});
+
+    if (outcome.decimalBox) Edit2->setText(QString::fromStdString(*outcome.decimalBox));
+    base_ = outcome.base;
+    Edit1->setText(QString::fromStdString(addressHexText(base_)));
+    for (int offset = 0; offset < kRegisterCount; ++offset) {
+        const int32_t address = offsetAddress(base_, offset);
+        views_[offset].hexButton->setText(QString::fromStdString(addressHexText(address)));
+        views_[offset].decimalButton->setText(QString::fromStdString(addressDecimalText(address)));
+    }
+    appendToRightLog_(QString());
+    appendToRightLog_(QStringLiteral(" Базовый регистр порта : ") + views_[0].hexButton->text());
+    appendToRightLog_(QString());
+}
+
+void RegisterMonitor::ComboBox1Change() {
+    GCP();
+}
+
+void RegisterMonitor::SpeedButton24Click() {
+    ComboBox1->setEditText(qtText(kNewPortPreset));
+    GCP();
+    confirmTone_(100, 50);
+    confirmTone_(300, 50);
+    confirmTone_(130, 50);
+}
+
+void RegisterMonitor::CheckBox2Click() {
+    confirmTone_(1300, 50);
+}
+
+bool RegisterMonitor::Edit1KeyPress(const QKeyEvent& key) const {
+    return typedCharactersAccepted(key, hexAddressKeyAccepted);
+}
+
+bool RegisterMonitor::Edit2KeyPress(const QKeyEvent& key) const {
+    return typedCharactersAccepted(key, decimalAddressKeyAccepted);
+}
+
+bool RegisterMonitor::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && (watched == Edit1 || watched == Edit2)) {
+        const auto& key = *static_cast<QKeyEvent*>(event);
+        return !(watched == Edit1 ? Edit1KeyPress(key) : Edit2KeyPress(key));
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace monitor

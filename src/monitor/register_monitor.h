@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QColor>
+#include <QObject>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "monitor/presets.h"
+#include "monitor/register_table.h"
+#include "portio/port_io.h"
+
+class QCheckBox;
+class QComboBox;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QTimer;
+class QToolButton;
+class QWidget;
+
+namespace monitor {
+
+// The places of the main window that the monitor fills. The four panels and the two pages are
+// the window's; the monitor gives each panel a layout of its own, and adds its group to the top
+// of each page, leaving the page's layout open for what the window puts below.
+struct MonitorHosts {
+    QWidget* panel2;     // register groups of offsets 0-3
+    QWidget* panel3;     // bit groups of offsets 0-3
+    QWidget* panel4;     // register groups of offsets 4-7
+    QWidget* panel5;     // bit groups of offsets 4-7
+    QWidget* uartPage;   // the 17 UART status lights
+    QWidget* toolsPage;  // the base-port group
+};
+
+// The register monitor of the main window: the eight registers at the base address, read on
+// every tick of the 1 ms poll Timer1 and shown in hex, in decimal, as bit strings and as the
+// UART status lights; and the choice of the base address from the preset box and the two
+// address boxes (GCP). It builds its controls into the hosts, under the names the rest of the
+// window finds them by, and is owned by the form.
+//
+// The handlers are public so the window and tests can run them; they may throw
+// ConversionError, which the signal connections hand to widgets::runCommand. Timer1 is created
+// stopped: the window starts it once it has run the first GCP.
+class RegisterMonitor : public QObject {
+    Q_OBJECT
+public:
+    RegisterMonitor(QWidget* form, const MonitorHosts& hosts, portio::TPortIO& portIO,
+                    std::function<void(const QString&)> appendToRightLog,
+                    std::function<void(int hz, int ms)> confirmTone);
+
+    QTimer* timer() const { return Timer1; }
+    int32_t baseAddress() const { return base_; }
+    // One read of the register at base + offset; the poll's reads all go through here.
+    uint8_t readRegister(int offset);
+    // The terminal's lights are coloured between the bit strings and the UART lights of each
+    // tick; until a step is set, that part of the tick does nothing.
+    void setTerminalLightStep(std::function<void()> step) { terminalLightStep_ = std::move(step); }
+
+    // One tick of the poll.
+    void Timer1Timer();
+    // Takes the base address from the preset box and the address boxes, rewrites the boxes and
+    // the write buttons' captions and logs the new base. Throws ConversionError when the box it
+    // reads is not a number; the base then stays as it was.
+    void GCP();
+    void ComboBox1Change();
+    void SpeedButton24Click();
+    void CheckBox2Click();
+    void Edit1Change() { mark_ = SourceMark::Hex; }
+    void Edit2Change() { mark_ = SourceMark::Decimal; }
+    // The address boxes' key filters: true when the key reaches the box.
+    bool Edit1KeyPress(const QKeyEvent& key) const;
+    bool Edit2KeyPress(const QKeyEvent& key) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct RegisterViews {
+        QLineEdit* hex;
+        QLineEdit* decimal;
+        QLineEdit* bits;
+        QToolButton* hexButton;
+        QToolButton* decimalButton;
+    };
+
+    void buildRegisterGroups(QWidget* panel, int firstOffset);
+    void buildBitGroups(QWidget* panel, int firstOffset);
+    void buildLights(QWidget* page);
+    void buildBasePortGroup(QWidget* page);
+    void updateBitString(int offset);
+    void updateLights();
+    const QColor& unlit() const;
+
+    portio::TPortIO& portIO_;
+    std::function<void(const QString&)> appendToRightLog_;
+    std::function<void(int, int)> confirmTone_;
+    std::function<void()> terminalLightStep_;
+    QWidget* form_;
+
+    int32_t base_ = 0;
+    SourceMark mark_ = SourceMark::None;
+
+    QTimer* Timer1 = nullptr;
+    std::array<RegisterViews, kRegisterCount> views_{};
+    std::array<QLabel*, kLightRows.size()> lights_{};
+    std::array<QColor, kLightRows.size()> litColours_{};
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QToolButton* SpeedButton24 = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+};
+
+}  // namespace monitor
