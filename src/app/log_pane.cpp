@@ -1,0 +1,70 @@
+#include "app/log_pane.h"
+
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace app {
+
+LogPane::LogPane(const QString& objectName, QWidget* parent) : QPlainTextEdit(parent) {
+    setObjectName(objectName);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Each append would stay on the undo stack for as long as the program runs.
+    setUndoRedoEnabled(false);
+    QFont paneFont = font();
+    paneFont.setPointSize(8);
+    setFont(paneFont);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Base, colours.color(QPalette::Window));
+    colours.setColor(QPalette::Text, QColor(0, 0, 128));
+    setPalette(colours);
+}
+
+// Every appended line ends with a line break: the caret then rests at the start of the empty
+// last line, and an empty record is just a line break.
+void LogPane::appendLine(const QString& text) {
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    if (!document()->lastBlock().text().isEmpty()) cursor.insertText(QStringLiteral("\n"));
+    cursor.insertText(text + QLatin1Char('\n'));
+    cursor.endEditBlock();
+    dropOldestLines();
+    cursor.movePosition(QTextCursor::End);
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
+void LogPane::focusPane() {
+    setFocus(Qt::OtherFocusReason);
+}
+
+void LogPane::clearPane() {
+    clear();
+}
+
+int LogPane::textLength() const {
+    return document()->characterCount() - 1;
+}
+
+// Drops whole lines from the top until the text fits again. A single line longer than the
+// limit is kept whole rather than cut.
+void LogPane::dropOldestLines() {
+    int excess = textLength() - kLogPaneLimit;
+    if (excess <= 0) return;
+    // The document ends with an empty block after the newest line's break; that line stays.
+    const QTextBlock newest = document()->lastBlock().previous();
+    int dropTo = 0;
+    for (QTextBlock block = document()->firstBlock();
+         block.isValid() && block != newest && excess > 0; block = block.next()) {
+        dropTo = block.position() + block.length();
+        excess -= block.length();
+    }
+    if (dropTo == 0) return;
+    QTextCursor cursor(document());
+    cursor.setPosition(dropTo, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+}
+
+}  // namespace app

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QString>
+
+namespace app {
+
+// One of the main window's two log panes: plain text, navy 8 pt on the window colour, word
+// wrap, a vertical scroll bar that is always shown, editable by the user.
+//
+// The pane holds at most kLogPaneLimit characters. When an append would pass the limit the
+// oldest lines are dropped, so the newest record always stands complete.
+inline constexpr int kLogPaneLimit = 64 * 1024;
+
+class LogPane : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    LogPane(const QString& objectName, QWidget* parent);
+
+    // The text becomes a new last line (an empty text an empty line); the caret ends after
+    // it, so a selection the user had is gone.
+    void appendLine(const QString& text);
+    void focusPane();
+    void clearPane();
+
+    // Characters held, line breaks included.
+    int textLength() const;
+
+private:
+    void dropOldestLines();
+};
+
+}  // namespace app

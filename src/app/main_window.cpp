@@ -1,0 +1,375 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolTip>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <tuple>
+#include <utility>
+
+#include "app/error_handler.h"
+#include "app/log_pane.h"
+#include "app/resources.h"
+#include "app/user_settings.h"
+#include "monitor/register_monitor.h"
+#include "platform/serial_port_list.h"
+#include "portio/port_io.h"
+#include "widgets/command.h"
+
+namespace app {
+
+namespace {
+
+enum class Kind { Command, Unchecked, Checked, Separator, Submenu };
+
+// One row of the menu bar: a menu, a separator or an item. Items whose commands belong to
+// other parts of the window exist here with their names, captions and shortcuts; those parts
+// connect them.
+struct MenuEntry {
+    Kind kind;
+    const char* name = "";
+    const char* caption = "";
+    const char* shortcut = "";
+    std::vector<MenuEntry> entries = {};
+};
+
+const MenuEntry kSeparator{Kind::Separator};
+
+const std::vector<MenuEntry>& menuBarEntries() {
+    static const std::vector<MenuEntry> entries = {
+        {Kind::Submenu,
+         "N1",
+         "Файл",
+         "",
+         {{Kind::Command, "N5", "Открыть LOG файл", "Ctrl+O"},
+          {Kind::Command, "LOG1", "Сохранить LOG как...", "Ctrl+S"},
+          kSeparator,
+          {Kind::Command, "N6", "Выход", "Ctrl+X"}}},
+        {Kind::Submenu,
+         "N8",
+         "Правка",
+         "",
+         {{Kind::Command, "CLOG1", "Cмотреть LOG", "F2"},
+          {Kind::Command, "N9", "Поиск", "Ctrl+F"},
+          kSeparator,
+          {Kind::Command, "LOG2", "Очистить LOG", "Ctrl+Del"},
+          kSeparator,
+          {Kind::Command, "N24", "Изменить размер", "Ctrl+R"}}},
+        {Kind::Submenu,
+         "N2",
+         "Порт",
+         "",
+         {{Kind::Unchecked, "N25", "Запретить ввод с контроллера", "Shift+F12"}}},
+        {Kind::Submenu,
+         "N3",
+         "Управление",
+         "",
+         {kSeparator,
+          {Kind::Command, "N11", "Подключить / отключить приёмопередатчик к COM ", "Ins"},
+          kSeparator,
+          {Kind::Command, "N14", "Передача", "F12"},
+          kSeparator,
+          {Kind::Command, "XON1", "XON", "Ctrl+Alt+X"},
+          {Kind::Command, "BREK1", "BREK", "Ctrl+Alt+B"},
+          kSeparator,
+          {Kind::Submenu,
+           "N18",
+           "Активировать при подключении сигналы ",
+           "",
+           {{Kind::Unchecked, "NRTS", "RTS"}, {Kind::Unchecked, "NDTR", "DTR"}}},
+          {Kind::Command, "N19", "Открыть  драйвер"},
+          {Kind::Command, "N20", "Переустановить драйвер"},
+          kSeparator,
+          {Kind::Checked, "N22", "Использов. звуковые подтвержд.", "F4"}}},
+        {Kind::Submenu,
+         "N4",
+         "Помощь",
+         "",
+         {{Kind::Command, "Help1", "Help"},
+          {Kind::Command, "N16", "О программе"},
+          {Kind::Command, "N26", "Обратная связь"},
+          {Kind::Command, "N27", "Благодарности"},
+          {Kind::Command, "N28", "Срытый", "F1"}}},
+    };
+    return entries;
+}
+
+// Adds the entries to a menu bar or a menu; both take actions the same way.
+void addMenuEntries(QWidget* menu, QWidget* owner, const std::vector<MenuEntry>& entries) {
+    for (const MenuEntry& entry : entries) {
+        if (entry.kind == Kind::Separator) {
+            auto* separator = new QAction(owner);
+            separator->setSeparator(true);
+            menu->addAction(separator);
+            continue;
+        }
+        QAction* action = nullptr;
+        if (entry.kind == Kind::Submenu) {
+            auto* submenu = new QMenu(QString::fromUtf8(entry.caption), owner);
+            submenu->setObjectName(QString::fromUtf8(entry.name));
+            // The menus keep their separators exactly where they stand, a leading one included.
+            submenu->setSeparatorsCollapsible(false);
+            addMenuEntries(submenu, owner, entry.entries);
+            action = submenu->menuAction();
+        } else {
+            action = new QAction(QString::fromUtf8(entry.caption), owner);
+            action->setObjectName(QString::fromUtf8(entry.name));
+            action->setShortcut(QKeySequence(QString::fromUtf8(entry.shortcut)));
+            action->setCheckable(entry.kind != Kind::Command);
+            action->setChecked(entry.kind == Kind::Checked);
+        }
+        menu->addAction(action);
+    }
+}
+
+QFrame* newPanel(const char* name, QWidget* parent, QFrame::Shadow shadow = QFrame::Raised) {
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(QString::fromUtf8(name));
+    panel->setFrameStyle(QFrame::Panel | shadow);
+    return panel;
+}
+
+QLabel* newPicture(const char* name, const char* resource, QSize size, QWidget* parent) {
+    auto* picture = new QLabel(parent);
+    picture->setObjectName(QString::fromUtf8(name));
+    picture->setFixedSize(size);
+    picture->setPixmap(QPixmap(resourcePath(resource)));
+    return picture;
+}
+
+void setHint(QWidget* control, const QString& hint) {
+    control->setToolTip(hint);
+    control->setStatusTip(hint);
+}
+
+}  // namespace
+
+TForm1::SerialPortSource TForm1::defaultSerialPorts() {
+    return platform::installedSerialPorts;
+}
+
+TForm1::TForm1(platform::DriverHost& host, SerialPortSource serialPorts, QWidget* parent)
+    : QMainWindow(parent),
+      serialPorts_(std::move(serialPorts)),
+      PortIO1_(std::make_unique<portio::TPortIO>(host)) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("  QUILLMOR"));
+    // Maximised by the window manager; where there is none, the desktop's size does the same.
+    if (const QScreen* desktop = screen()) setGeometry(desktop->availableGeometry());
+    setWindowState(Qt::WindowMaximized);
+    buildMenus();
+    buildPanels();
+    buildStatusBar();
+    buildToolsPage();
+    monitor_ = std::make_unique<monitor::RegisterMonitor>(
+        this, monitor::MonitorHosts{Panel2, Panel3, Panel4, Panel5, TabSheet2, TabSheet3},
+        *PortIO1_, [this](const QString& line) { RichEdit1->appendLine(line); },
+        [this](int hz, int ms) { ConfirmTone(hz, ms); });
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &TForm1::focusWindowChanged);
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::buildMenus() {
+    menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+    addMenuEntries(menuBar(), this, menuBarEntries());
+    N19 = findChild<QAction*>(QStringLiteral("N19"));
+    N22 = findChild<QAction*>(QStringLiteral("N22"));
+}
+
+void TForm1::buildPanels() {
+    QFrame* Panel1 = newPanel("Panel1", this, QFrame::Sunken);
+    setCentralWidget(Panel1);
+    auto* rows = new QVBoxLayout(Panel1);
+
+    auto* top = new QHBoxLayout;
+    rows->addLayout(top, 1);
+    const std::pair<QWidget**, const char*> monitorPanels[] = {
+        {&Panel2, "Panel2"}, {&Panel3, "Panel3"}, {&Panel4, "Panel4"}, {&Panel5, "Panel5"}};
+    for (const auto& [panel, name] : monitorPanels) {
+        *panel = newPanel(name, Panel1);
+        // The register views keep their size; the page control takes the room left.
+        (*panel)->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
+        top->addWidget(*panel);
+    }
+    QFrame* Panel6 = newPanel("Panel6", Panel1);
+    top->addWidget(Panel6, 1);
+    PageControl1 = new QTabWidget(Panel6);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    (new QVBoxLayout(Panel6))->addWidget(PageControl1);
+    const std::tuple<QWidget**, const char*, const char*> pages[] = {
+        {&TabSheet1, "TabSheet1", "Тест"},
+        {&TabSheet2, "TabSheet2", "UART контр."},
+        {&TabSheet3, "TabSheet3", "Инстр"}};
+    for (const auto& [page, name, caption] : pages) {
+        *page = new QWidget(PageControl1);
+        (*page)->setObjectName(QString::fromUtf8(name));
+        PageControl1->addTab(*page, QString::fromUtf8(caption));
+    }
+    PageControl1->setCurrentWidget(TabSheet1);
+
+    QFrame* Panel7 = newPanel("Panel7", Panel1);
+    rows->addWidget(Panel7);
+    auto* panes = new QHBoxLayout(Panel7);
+    RichEdit2 = new LogPane(QStringLiteral("RichEdit2"), Panel7);
+    RichEdit1 = new LogPane(QStringLiteral("RichEdit1"), Panel7);
+    for (LogPane* pane : {RichEdit2, RichEdit1}) pane->setMinimumHeight(151);
+    panes->addWidget(RichEdit2, 393);
+    panes->addWidget(RichEdit1, 374);
+}
+
+void TForm1::buildStatusBar() {
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->setSizeGripEnabled(false);
+    const int widths[] = {330, 220, 300};
+    for (int index = 0; index < 3; ++index) {
+        auto* panel = new QLabel(statusBar());
+        panel->setFixedWidth(widths[index]);
+        panel->setAlignment(Qt::AlignCenter);
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        statusBar()->addWidget(panel);
+        statusPanels_[index] = panel;
+    }
+}
+
+// The monitor puts its base-port group on top of this page; the modal-viewer switch follows
+// it, and the two pictures stand at the foot.
+void TForm1::buildToolsPage() {
+    auto* page = new QVBoxLayout(TabSheet3);
+    CheckBox3 = new QCheckBox(QStringLiteral("Mодал. окно"), TabSheet3);
+    CheckBox3->setObjectName(QStringLiteral("CheckBox3"));
+    CheckBox3->setChecked(true);
+    setHint(CheckBox3, QStringLiteral("Смотреть LOG файл в модальном окне"));
+    page->addWidget(CheckBox3);
+    page->addStretch(1);
+    auto* foot = new QHBoxLayout;
+    foot->addWidget(newPicture("Image1", "icon.png", QSize(32, 32), TabSheet3));
+    foot->addWidget(newPicture("Image2", "title.png", QSize(132, 34), TabSheet3));
+    foot->addStretch(1);
+    page->addLayout(foot);
+}
+
+QLabel& TForm1::statusPanel(int index) const {
+    return *statusPanels_[index];
+}
+
+void TForm1::ConfirmTone(int hz, int ms) {
+    if (PortIO1_ && N22->isChecked() && PortIO1_->OpenDriver())
+        PortIO1_->Sound(static_cast<uint16_t>(hz), ms);
+}
+
+bool TForm1::OpenDriver() {
+    return PortIO1_ && PortIO1_->OpenDriver();
+}
+
+void TForm1::FormCreate() {
+    widgets::setErrorHandler(makeErrorHandler(showErrorBox));
+}
+
+void TForm1::FormShow() {
+    if (PortIO1_->OpenDriver()) {
+        N19->setText(QStringLiteral("Закрыть драйвер"));
+        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры доступен"));
+    } else {
+        N19->setText(QStringLiteral("Открыть драйвер"));
+        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры запрещён"));
+    }
+    {
+        UserSettingsKey key;
+        if (!key.openOrCreate()) return;
+        if (const auto speaker = key.readBool(QStringLiteral("Speeker"))) N22->setChecked(*speaker);
+        if (const auto dataControl = key.readBool(QStringLiteral("DataControl")))
+            findChild<QCheckBox*>(QStringLiteral("CheckBox2"))->setChecked(*dataControl);
+        if (const auto modalShow = key.readBool(QStringLiteral("ModalShow")))
+            CheckBox3->setChecked(*modalShow);
+    }
+    RichEdit1->appendLine(QStringLiteral("Колличество установленных СОМ портов:"));
+    for (const std::string& port : serialPorts_())
+        RichEdit1->appendLine(QString::fromStdString(port));
+}
+
+void TForm1::FormActivate() {
+    monitor_->GCP();
+    QPalette hints = QToolTip::palette();
+    hints.setColor(QPalette::ToolTipBase, QColor(0, 255, 0));
+    QToolTip::setPalette(hints);
+}
+
+void TForm1::FormClose() {
+    saveSettings();
+    ConfirmTone(200, 150);
+    ConfirmTone(600, 150);
+    ConfirmTone(400, 150);
+    // The poll reads through PortIO1, so it stops before the component goes.
+    monitor_->timer()->stop();
+    PortIO1_.reset();
+}
+
+// A settings file that cannot be written must not keep the program from closing: the values
+// are lost, said once on stderr, and the close goes on.
+void TForm1::saveSettings() {
+    UserSettingsKey key;
+    key.writeBool(QStringLiteral("Speeker"), N22->isChecked());
+    key.writeBool(QStringLiteral("DataControl"),
+                  findChild<QCheckBox*>(QStringLiteral("CheckBox2"))->isChecked());
+    key.writeBool(QStringLiteral("ModalShow"), CheckBox3->isChecked());
+    if (!key.save())
+        qWarning("quillmor: the settings could not be saved to %s", qPrintable(key.fileName()));
+}
+
+bool TForm1::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        statusPanels_[0]->setText(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+// Without a window manager nobody hands out the focus, so the window asks for it itself; its
+// first activation is what starts the poll.
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (event->spontaneous()) return;
+    widgets::runCommand([this] { FormShow(); });
+    activateWindow();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    event->accept();
+    if (closing_) return;
+    closing_ = true;
+    widgets::runCommand([this] { FormClose(); });
+    emit closed();
+}
+
+// The program's active window changes only between its own windows: a null focus window means
+// another program has the focus, and coming back from it activates nothing. Popups and tool
+// tips never count as a window of the program.
+void TForm1::focusWindowChanged(QWindow* focused) {
+    if (!focused || focused->type() == Qt::Popup || focused->type() == Qt::ToolTip) return;
+    if (focused == lastActive_) return;
+    lastActive_ = focused;
+    if (focused != windowHandle() || closing_) return;
+    widgets::runCommand([this] { FormActivate(); });
+    if (!polling_) {
+        polling_ = true;
+        monitor_->timer()->start();
+    }
+}
+
+}  // namespace app

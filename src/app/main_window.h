@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QWindow>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/driver_host.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QTabWidget;
+
+namespace monitor {
+class RegisterMonitor;
+}
+namespace portio {
+class TPortIO;
+}
+
+namespace app {
+
+class LogPane;
+
+// The main window: the register monitor along the top, the page control with the terminal,
+// the UART lights and the tools, the two log panes, the status bar and the menu bar. It owns
+// the port-I/O component PortIO1 and the monitor with its poll timer.
+//
+// Its life cycle: creating it installs the application-wide error handler (FormCreate);
+// showing it opens the driver, reads the user settings and lists the serial ports (FormShow);
+// each time it becomes the program's active window it re-evaluates the base port
+// (FormActivate), and the first time it also starts the poll; closing it saves the settings,
+// sounds three tones and destroys PortIO1 (FormClose), then emits closed().
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    using SerialPortSource = std::function<std::vector<std::string>()>;
+
+    // The host must outlive the window. serialPorts lists the machine's serial ports for the
+    // log at show.
+    explicit TForm1(platform::DriverHost& host, SerialPortSource serialPorts = defaultSerialPorts(),
+                    QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The confirmation tone: sounds only while N22 is checked and the driver opens, and
+    // blocks for the duration.
+    void ConfirmTone(int hz, int ms);
+    // Reopens the driver; false once PortIO1 is gone.
+    bool OpenDriver();
+
+    portio::TPortIO* PortIO1() const { return PortIO1_.get(); }
+    monitor::RegisterMonitor& registerMonitor() const { return *monitor_; }
+    LogPane& leftLog() const { return *RichEdit2; }
+    LogPane& rightLog() const { return *RichEdit1; }
+    // Status bar panel 0 (the hint under the mouse), 1 (register input), 2 (serial line).
+    QLabel& statusPanel(int index) const;
+
+    void FormCreate();
+    void FormShow();
+    void FormActivate();
+    void FormClose();
+
+    // The program's focus window changed (null: another program has the focus).
+    void focusWindowChanged(QWindow* focused);
+
+signals:
+    void closed();
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    static SerialPortSource defaultSerialPorts();
+
+    void buildMenus();
+    void buildPanels();
+    void buildStatusBar();
+    void buildToolsPage();
+    void saveSettings();
+
+    SerialPortSource serialPorts_;
+    std::unique_ptr<portio::TPortIO> PortIO1_;
+    std::unique_ptr<monitor::RegisterMonitor> monitor_;
+
+    QWidget* Panel2 = nullptr;
+    QWidget* Panel3 = nullptr;
+    QWidget* Panel4 = nullptr;
+    QWidget* Panel5 = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+    QWidget* TabSheet3 = nullptr;
+    QCheckBox* CheckBox3 = nullptr;
+    LogPane* RichEdit1 = nullptr;
+    LogPane* RichEdit2 = nullptr;
+    QLabel* statusPanels_[3] = {};
+    QAction* N19 = nullptr;
+    QAction* N22 = nullptr;
+
+    // The window that was last the program's active one; switching to another program and
+    // back does not change it, so that return is no activation.
+    QPointer<QWindow> lastActive_;
+    bool shown_ = false;
+    bool polling_ = false;
+    bool closing_ = false;
+};
+
+}  // namespace app

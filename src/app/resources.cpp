@@ -1,0 +1,20 @@
+#include "app/resources.h"
+
+#include <QtGlobal>
+
+// Q_INIT_RESOURCE declares the registration function in the enclosing namespace, so it is
+// called from the global one.
+static bool registerResources() {
+    Q_INIT_RESOURCE(quillmor);
+    return true;
+}
+
+namespace app {
+
+QString resourcePath(const char* name) {
+    static const bool registered = registerResources();
+    Q_UNUSED(registered);
+    return QStringLiteral(":/quillmor/") + QLatin1String(name);
+}
+
+}  // namespace app

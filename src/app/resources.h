@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+namespace app {
+
+// The path of a picture embedded in the program, e.g. resourcePath("splash.jpg"). The first
+// call registers the embedded resources, which a static library cannot do on its own.
+QString resourcePath(const char* name);
+
+}  // namespace app

@@ -1,0 +1,21 @@
+#include "app/shell_windows.h"
+
+namespace app {
+
+TForm2::TForm2(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QStringLiteral("Просмотр"));
+}
+
+TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(QStringLiteral("О программе"));
+}
+
+// The leading blanks push the title towards the middle of the title bar.
+TForm5::TForm5(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("Form5"));
+    setWindowTitle(QString(46, QLatin1Char(' ')) + QStringLiteral("Установка драйвера"));
+}
+
+}  // namespace app

@@ -1,0 +1,53 @@
+#include "app/start.h"
+
+#include <QApplication>
+
+#include "app/main_window.h"
+#include "app/shell_windows.h"
+#include "app/splash_window.h"
+
+namespace app {
+
+Program::Program() = default;
+Program::~Program() = default;
+
+std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTrace& trace) {
+    const auto created = [&trace](QWidget& window) {
+        if (trace) trace(window);
+    };
+    auto program = std::make_unique<Program>();
+
+    // The splash is painted before anything else is built, so it is on screen meanwhile.
+    program->Form4 = std::make_unique<TForm4>();
+    program->Form4->show();
+    program->Form4->repaint();
+    QCoreApplication::processEvents();
+    created(*program->Form4);
+
+    QCoreApplication::setApplicationName(QStringLiteral("QUILLMOR"));
+
+    program->Form1 = std::make_unique<TForm1>(host);
+    program->Form1->show();
+    // Keeps the splash over the main window where no window manager honours "on top".
+    program->Form4->raise();
+    created(*program->Form1);
+    program->Form2 = std::make_unique<TForm2>();
+    created(*program->Form2);
+    program->Form3 = std::make_unique<TForm3>();
+    created(*program->Form3);
+    program->Form5 = std::make_unique<TForm5>();
+    created(*program->Form5);
+
+    TForm1* mainWindow = program->Form1.get();
+    program->Form4->link(
+        {mainWindow, [mainWindow] { return mainWindow->OpenDriver(); }, program->Form5.get()});
+    return program;
+}
+
+int runProgram(platform::DriverHost& host) {
+    const std::unique_ptr<Program> program = startProgram(host);
+    QObject::connect(program->Form1.get(), &TForm1::closed, qApp, &QCoreApplication::quit);
+    return QApplication::exec();
+}
+
+}  // namespace app

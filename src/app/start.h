@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "platform/driver_host.h"
+
+namespace app {
+
+class TForm1;
+class TForm2;
+class TForm3;
+class TForm4;
+class TForm5;
+
+// The program's windows. Each lives until the program ends; they go in the reverse order of
+// their creation.
+struct Program {
+    Program();
+    ~Program();
+    std::unique_ptr<TForm4> Form4;
+    std::unique_ptr<TForm1> Form1;
+    std::unique_ptr<TForm2> Form2;
+    std::unique_ptr<TForm3> Form3;
+    std::unique_ptr<TForm5> Form5;
+};
+
+// Called with each window right after it is created, so the order can be watched.
+using StartTrace = std::function<void(QWidget& created)>;
+
+// The start-up sequence, after the application object exists: the splash is created, shown
+// and painted at once, the application gets its title, then the main window (which shows
+// itself), the viewer, the about window and the driver installation window come up in this
+// order. The host must outlive the program.
+std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTrace& trace = {});
+
+// startProgram(), then the event loop until the main window closes.
+int runProgram(platform::DriverHost& host);
+
+}  // namespace app

@@ -1,0 +1,72 @@
+#include "app/log_pane.h"
+
+#include <gtest/gtest.h>
+
+#include <QTextCursor>
+
+namespace {
+
+class LogPaneTest : public ::testing::Test {
+protected:
+    app::LogPane pane{QStringLiteral("RichEdit1"), nullptr};
+};
+
+TEST_F(LogPaneTest, EmptyTextAppendsAnEmptyLineEvenAsTheFirstLine) {
+    pane.appendLine(QString());
+    pane.appendLine(QStringLiteral("COM1"));
+    pane.appendLine(QString());
+    EXPECT_EQ(pane.toPlainText(), QStringLiteral("\nCOM1\n\n"));
+}
+
+TEST_F(LogPaneTest, AppendMovesTheCaretAfterTheLineAndDropsTheSelection) {
+    pane.appendLine(QStringLiteral("first"));
+    QTextCursor selection = pane.textCursor();
+    selection.setPosition(0);
+    selection.setPosition(3, QTextCursor::KeepAnchor);
+    pane.setTextCursor(selection);
+
+    pane.appendLine(QStringLiteral("second"));
+    EXPECT_FALSE(pane.textCursor().hasSelection());
+    EXPECT_EQ(pane.textCursor().position(), pane.textLength());
+}
+
+TEST_F(LogPaneTest, TextTypedOnTheLastLineIsNotJoinedWithTheNextRecord) {
+    pane.appendLine(QStringLiteral("record"));
+    QTextCursor end = pane.textCursor();
+    end.insertText(QStringLiteral("typed"));
+    pane.appendLine(QStringLiteral("next"));
+    EXPECT_EQ(pane.toPlainText(), QStringLiteral("record\ntyped\nnext\n"));
+}
+
+TEST_F(LogPaneTest, ClearRemovesAllText) {
+    pane.appendLine(QStringLiteral("x"));
+    pane.clearPane();
+    EXPECT_EQ(pane.textLength(), 0);
+}
+
+TEST_F(LogPaneTest, FullPaneDropsOldestWholeLinesAndKeepsTheNewRecordComplete) {
+    // 99 characters and a line break per line: the limit is passed on the 656th line.
+    const auto line = [](int number) {
+        return QStringLiteral("%1").arg(number, 6, 10, QLatin1Char('0')) + QString(93, u'.');
+    };
+    for (int number = 0; number < 700; ++number) pane.appendLine(line(number));
+
+    EXPECT_LE(pane.textLength(), app::kLogPaneLimit);
+    EXPECT_GT(pane.textLength(), app::kLogPaneLimit - 100);
+    const QStringList lines = pane.toPlainText().split(u'\n');
+    EXPECT_EQ(lines.last(), QString());
+    EXPECT_EQ(lines[lines.size() - 2], line(699));
+    // Every line left is whole, and they are the newest ones in order.
+    const int first = 700 - (static_cast<int>(lines.size()) - 1);
+    for (int index = 0; index + 1 < lines.size(); ++index)
+        ASSERT_EQ(lines[index], line(first + index)) << "line " << index;
+}
+
+TEST_F(LogPaneTest, LineLongerThanTheLimitReplacesTheTextButIsKeptWhole) {
+    pane.appendLine(QStringLiteral("old"));
+    const QString huge(app::kLogPaneLimit + 10, u'x');
+    pane.appendLine(huge);
+    EXPECT_EQ(pane.toPlainText(), huge + u'\n');
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+#include "app/start.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QTimer>
+
+#include "app/main_window.h"
+#include "app/shell_windows.h"
+#include "app/splash_window.h"
+#include "app_fixture.h"
+
+namespace {
+
+// Notes which top-level windows have been painted.
+class PaintWatch : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && watched->isWidgetType())
+            painted.insert(static_cast<QWidget*>(watched)->window()->objectName());
+        return false;
+    }
+    QSet<QString> painted;
+};
+
+bool mainWindowExists() {
+    for (const QWidget* window : QApplication::topLevelWidgets())
+        if (qobject_cast<const app::TForm1*>(window)) return true;
+    return false;
+}
+
+class Start : public app_test::AppFixture {};
+
+TEST_F(Start, WindowsComeUpInOrderWithTheSplashOnScreenFirst) {
+    QCoreApplication::setApplicationName(QStringLiteral("app_tests"));
+    PaintWatch paints;
+    qApp->installEventFilter(&paints);
+    QStringList order;
+    bool splashUpBeforeMain = false;
+    QString titleAtMain;
+    const auto program = app::startProgram(host, [&](QWidget& created) {
+        order << created.objectName();
+        if (created.objectName() == "Form4")
+            splashUpBeforeMain =
+                created.isVisible() && paints.painted.contains("Form4") && !mainWindowExists();
+        if (created.objectName() == "Form1") titleAtMain = QCoreApplication::applicationName();
+    });
+    qApp->removeEventFilter(&paints);
+
+    EXPECT_EQ(order, QStringList({"Form4", "Form1", "Form2", "Form3", "Form5"}));
+    EXPECT_TRUE(splashUpBeforeMain);
+    EXPECT_EQ(titleAtMain, "QUILLMOR");
+    EXPECT_TRUE(program->Form1->isVisible());
+    EXPECT_FALSE(program->Form2->isVisible());
+    EXPECT_FALSE(program->Form3->isVisible());
+    EXPECT_FALSE(program->Form5->isVisible());
+    EXPECT_EQ(program->Form3->windowTitle(), "О программе");
+    EXPECT_EQ(program->Form5->windowTitle(), QString(46, u' ') + "Установка драйвера");
+}
+
+TEST_F(Start, SplashIsFramelessOnTopAndSizedToItsPicture) {
+    app::TForm4 splash;
+    EXPECT_EQ(splash.size(), QSize(404, 302));
+    EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(splash.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(splash.palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_TRUE(splash.findChild<QTimer*>("Timer1")->isActive());
+}
+
+TEST_F(Start, SplashClosesAtItsTimeAndTriesTheDriverAgain) {
+    const auto program = app::startProgram(host);
+    settle();
+    const int opensBefore = host.opens;
+    program->Form4->Timer1Timer();
+    EXPECT_FALSE(program->Form4->isVisible());
+    EXPECT_FALSE(program->Form4->findChild<QTimer*>("Timer1")->isActive());
+    EXPECT_EQ(host.opens, opensBefore + 1);
+}
+
+TEST_F(Start, DriverStillMissingWhenTheSplashClosesBringsUpTheInstallerModally) {
+    host.driverPresent = false;
+    const auto program = app::startProgram(host);
+    settle();
+    QString modal;
+    QTimer::singleShot(0, [&] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            modal = dialog->objectName();
+            dialog->close();
+        }
+    });
+    program->Form4->Timer1Timer();
+    EXPECT_EQ(modal, "Form5");
+    EXPECT_FALSE(program->Form5->isVisible());
+}
+
+TEST_F(Start, SplashStaysWhenTheMainWindowIsNotVisible) {
+    const auto program = app::startProgram(host);
+    program->Form1->hide();
+    const int opensBefore = host.opens;
+    program->Form4->Timer1Timer();
+    EXPECT_TRUE(program->Form4->isVisible());
+    EXPECT_EQ(host.opens, opensBefore);
+}
+
+}  // namespace
