@@ -3,6 +3,7 @@
 // bare 1 ms precise timer, so the two rates can be compared.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include "platform/linux_driver_host.h"
 
 int main(int argc, char** argv) {
+    QTemporaryDir settings;  // the window reads and writes user settings: keep the user's apart
+    qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QUILLMOR_PORTS", "sim");
     QApplication application(argc, argv);
