@@ -52,7 +52,7 @@ inline constexpr uint32_t kAnswerSize = 2;
 // call's own argument conventions: failures return 0 / false / kInvalidHandle and leave the
 // error number for lastError(). One implementation per system; tests use a fake.
 class DriverHost {
-  public:
+public:
     virtual ~DriverHost() = default;
 
     // GetVersionExA on a record whose size field is recordSize.

@@ -18,7 +18,7 @@ namespace platform {
 
 // Byte access to the ports of one backend.
 class PortDevice {
-  public:
+public:
     virtual ~PortDevice() = default;
     // False with the errno in error when the backend refuses.
     virtual bool in(uint16_t port, uint8_t& value, uint32_t& error) = 0;
@@ -43,7 +43,7 @@ bool sameIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 class SimulatedDevice final : public PortDevice {
-  public:
+public:
     explicit SimulatedDevice(sim::SimulatedPc& pc) : pc_(pc) {}
     bool in(uint16_t port, uint8_t& value, uint32_t&) override {
         value = pc_.in(port);
@@ -54,13 +54,13 @@ class SimulatedDevice final : public PortDevice {
         return true;
     }
 
-  private:
+private:
     sim::SimulatedPc& pc_;
 };
 
 // The kernel's port device: the file offset is the port number.
 class PortFileDevice final : public PortDevice {
-  public:
+public:
     explicit PortFileDevice(int fd) : fd_(fd) {}
     ~PortFileDevice() override { ::close(fd_); }
     PortFileDevice(const PortFileDevice&) = delete;
@@ -73,7 +73,7 @@ class PortFileDevice final : public PortDevice {
         return done(::pwrite(fd_, &value, 1, port), error);
     }
 
-  private:
+private:
     static bool done(ssize_t transferred, uint32_t& error) {
         if (transferred == 1) return true;
         error = transferred < 0 ? static_cast<uint32_t>(errno) : EIO;

@@ -49,7 +49,7 @@ struct LinuxDriverHostConfig {
 // short transfer counting as EIO); failures the host decides itself use the Win32 numbers the
 // Windows calls would give. Like the component it serves, a host is used by one thread.
 class LinuxDriverHost : public DriverHost {
-  public:
+public:
     // The backend named by QUILLMOR_PORTS, read now; an unknown value is reported on stderr.
     LinuxDriverHost();
     explicit LinuxDriverHost(LinuxDriverHostConfig config);
@@ -82,7 +82,7 @@ class LinuxDriverHost : public DriverHost {
     void sleepMs(uint32_t ms) override;
     uint32_t lastError() override;
 
-  private:
+private:
     struct Slot {
         Handle handle = kInvalidHandle;
         std::unique_ptr<PortDevice> device;

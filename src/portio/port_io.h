@@ -13,7 +13,7 @@ namespace portio {
 // number in LastError. Which way the driver is reached (the VxD file or the NT service it
 // registers itself) is chosen once, at creation, from the system version the host reports.
 class TPortIO {
-  public:
+public:
     // Builds the component; does not open the driver. The host must outlive it.
     explicit TPortIO(platform::DriverHost& host);
     // Closes the driver and, on the service path, stops and removes what this component
@@ -57,7 +57,7 @@ class TPortIO {
     void StopDriverService();
     void RemoveDriverService();
 
-  private:
+private:
     int32_t DetectWindows();
     // Opens the driver service, makes one call on it and closes it again. False when opening or
     // the call failed; LastError then holds the system's reason.

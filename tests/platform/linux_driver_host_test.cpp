@@ -78,7 +78,7 @@ TEST(PortsSetting, ControlCharactersInAnUnknownValueCannotBreakTheLine) {
 
 // The default constructor reads the environment; each test restores what the runner set.
 class PortsEnvironment : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (const char* value = std::getenv("QUILLMOR_PORTS")) saved_ = value;
     }
@@ -90,7 +90,7 @@ class PortsEnvironment : public ::testing::Test {
         }
     }
 
-  private:
+private:
     std::optional<std::string> saved_;
 };
 
@@ -139,7 +139,7 @@ TEST(LinuxDriverHost, DirectoriesAndFileTest) {
 }
 
 class LinuxHostOnSim : public ::testing::Test {
-  protected:
+protected:
     static sim::PcConfig unplugged() {
         sim::PcConfig config;
         for (sim::Wiring& wiring : config.com) wiring = sim::Wiring::Unplugged;
@@ -246,7 +246,7 @@ TEST_F(LinuxHostOnSim, RunningOutOfHandlesFailsCleanly) {
 
 // The kernel's port device, replaced by files the tests own.
 class LinuxHostOnPortFile : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char name[] = "/tmp/quillmor-portio-XXXXXX";
         ASSERT_NE(::mkdtemp(name), nullptr);

@@ -20,7 +20,7 @@ using platform::Handle;
 // may clobber the last error: the close calls reset it, which catches a caller that reads the
 // error after cleaning up.
 class FakeDriverHost : public platform::DriverHost {
-  public:
+public:
     platform::OsVersion version{1, 4, 0};
     std::string currentDir = "C:\\Work";
     std::string systemDir = "C:\\WINDOWS\\SYSTEM";
@@ -153,7 +153,7 @@ class FakeDriverHost : public platform::DriverHost {
     // Handles are numbered from 100 in the order they are handed out; calls name them "#n".
     Handle lastHandle() const { return nextHandle_ - 1; }
 
-  private:
+private:
     static constexpr uint32_t kErrorNoAccess = 998;
     static constexpr uint32_t kErrorServiceDoesNotExist = 1060;
     static constexpr uint32_t kErrorServiceNotActive = 1062;

@@ -41,7 +41,7 @@ const std::string kVxdInSystem = "\\\\.\\C:\\WINDOWS\\SYSTEM\\zevado.vxd";
 const std::string kNtDevice = "\\\\.\\Zevado";
 
 class PortIO : public ::testing::Test {
-  protected:
+protected:
     // Builds the component on the host as configured so far and forgets the calls made.
     TPortIO& create() {
         port.emplace(host);
@@ -309,7 +309,7 @@ TEST_F(PortIO, SoundWithNegativeDurationDoesNotWaitForever) {
 // Service path.
 
 class PortIOService : public PortIO {
-  protected:
+protected:
     PortIOService() { host.version = {2, 5, 1}; }
 };
 
