@@ -1,0 +1,62 @@
+#include "help/about_window.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "help/help_texts.h"
+
+namespace help {
+
+TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(QStringLiteral("О программе"));
+    setFixedSize(299, 296);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPointSize(8);
+    setFont(font);
+
+    auto* panel = new QFrame(this);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setFrameShape(QFrame::Box);
+    panel->setGeometry(rect());
+
+    auto* icon = new QLabel(panel);
+    icon->setObjectName(QStringLiteral("Image1"));
+    icon->setGeometry(59, 5, 32, 32);
+    icon->setPixmap(QPixmap(QStringLiteral(":/icon.png")));
+    auto* title = new QLabel(panel);
+    title->setObjectName(QStringLiteral("Image2"));
+    title->setGeometry(94, 5, 132, 34);
+    title->setPixmap(QPixmap(QStringLiteral(":/title.png")));
+
+    auto* name = new QLabel(QStringLiteral("QUILLMOR"), panel);
+    name->setObjectName(QStringLiteral("Label3"));
+    name->setGeometry(28, 44, 230, 22);
+    name->setAlignment(Qt::AlignCenter);
+    QFont nameFont(QStringLiteral("Small Fonts"));
+    nameFont.setPixelSize(20);
+    nameFont.setBold(true);
+    name->setFont(nameFont);
+    name->setStyleSheet(QStringLiteral("color: red;"));
+
+    RichEdit1 = new QPlainTextEdit(panel);
+    RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
+    RichEdit1->setGeometry(8, 73, 281, 157);
+    RichEdit1->setFrameShape(QFrame::NoFrame);
+    RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    RichEdit1->setBackgroundRole(QPalette::Window);
+    QStringList lines;
+    for (const std::string& line : aboutText()) lines << QString::fromStdString(line);
+    RichEdit1->setPlainText(lines.join(QLatin1Char('\n')));
+
+    auto* ok = new QPushButton(QStringLiteral("Это хорошо"), panel);
+    ok->setObjectName(QStringLiteral("BitBtn1"));
+    ok->setGeometry(89, 252, 105, 27);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+}  // namespace help
