@@ -24,13 +24,27 @@ LogPane::LogPane(const QString& objectName, QWidget* parent) : QPlainTextEdit(pa
 // Every appended line ends with a line break: the caret then rests at the start of the empty
 // last line, and an empty record is just a line break.
 void LogPane::appendLine(const QString& text) {
+    appendLines(QStringList{text});
+}
+
+void LogPane::appendLines(const QStringList& lines) {
+    if (lines.isEmpty()) return;
+    QString text;
+    qsizetype size = 1;
+    for (const QString& line : lines) size += line.size() + 1;
+    text.reserve(size);
+    if (!document()->lastBlock().text().isEmpty()) text += QLatin1Char('\n');
+    for (const QString& line : lines) {
+        text += line;
+        text += QLatin1Char('\n');
+    }
+    // Insert and trim as one edit, so the pane lays itself out once for both.
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    if (!document()->lastBlock().text().isEmpty()) cursor.insertText(QStringLiteral("\n"));
-    cursor.insertText(text + QLatin1Char('\n'));
-    cursor.endEditBlock();
+    cursor.insertText(text);
     dropOldestLines();
+    cursor.endEditBlock();
     cursor.movePosition(QTextCursor::End);
     setTextCursor(cursor);
     ensureCursorVisible();

@@ -2,6 +2,7 @@
 
 #include <QPlainTextEdit>
 #include <QString>
+#include <QStringList>
 
 namespace app {
 
@@ -20,6 +21,9 @@ public:
     // The text becomes a new last line (an empty text an empty line); the caret ends after
     // it, so a selection the user had is gone.
     void appendLine(const QString& text);
+    // The lines in order, as one insert and one trim: the same text as appending them one by
+    // one, for a fraction of the work.
+    void appendLines(const QStringList& lines);
     void focusPane();
     void clearPane();
 

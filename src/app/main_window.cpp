@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
@@ -14,6 +15,7 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTabWidget>
+#include <QTime>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -48,6 +50,8 @@ struct MenuEntry {
 };
 
 const MenuEntry kSeparator{Kind::Separator};
+
+constexpr qint64 kFrameMs = 16;
 
 const std::vector<MenuEntry>& menuBarEntries() {
     static const std::vector<MenuEntry> entries = {
@@ -162,7 +166,25 @@ TForm1::SerialPortSource TForm1::defaultSerialPorts() {
     return platform::installedSerialPorts;
 }
 
-TForm1::TForm1(platform::DriverHost& host, SerialPortSource serialPorts, QWidget* parent)
+// Each question for the local time makes the C library look at the time zone file again, and a
+// register storm asks for dozens of time stamps per tick. Within a second the answer follows
+// from a monotonic clock, so the system is asked again only once the second may have changed.
+monitor::TimeSource TForm1::localTime() {
+    struct Clock {
+        QTime time;
+        QElapsedTimer since;
+    };
+    return [clock = std::make_shared<Clock>()] {
+        if (!clock->since.isValid() || clock->time.msec() + clock->since.elapsed() >= 1000) {
+            clock->time = QTime::currentTime();
+            clock->since.start();
+        }
+        return monitor::TimeOfDay{clock->time.hour(), clock->time.minute(), clock->time.second()};
+    };
+}
+
+TForm1::TForm1(platform::DriverHost& host, SerialPortSource serialPorts, monitor::TimeSource now,
+               QWidget* parent)
     : QMainWindow(parent),
       serialPorts_(std::move(serialPorts)),
       PortIO1_(std::make_unique<portio::TPortIO>(host)) {
@@ -177,9 +199,17 @@ TForm1::TForm1(platform::DriverHost& host, SerialPortSource serialPorts, QWidget
     buildToolsPage();
     monitor_ = std::make_unique<monitor::RegisterMonitor>(
         this, monitor::MonitorHosts{Panel2, Panel3, Panel4, Panel5, TabSheet2, TabSheet3},
-        *PortIO1_, [this](const QString& line) { RichEdit1->appendLine(line); },
+        *PortIO1_,
+        monitor::LogHooks{[this](monitor::LogPane pane, const QStringList& lines) {
+                              logPane(pane).appendLines(lines);
+                          },
+                          [this](monitor::LogPane pane) { focusLogPane(pane); }, std::move(now)},
         [this](int hz, int ms) { ConfirmTone(hz, ms); });
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &TForm1::focusWindowChanged);
+    paintLater_ = new QTimer(this);
+    paintLater_->setSingleShot(true);
+    connect(paintLater_, &QTimer::timeout, this,
+            [this] { QCoreApplication::postEvent(this, new QEvent(QEvent::UpdateRequest)); });
     FormCreate();
 }
 
@@ -190,6 +220,9 @@ void TForm1::buildMenus() {
     addMenuEntries(menuBar(), this, menuBarEntries());
     N19 = findChild<QAction*>(QStringLiteral("N19"));
     N22 = findChild<QAction*>(QStringLiteral("N22"));
+    N25 = findChild<QAction*>(QStringLiteral("N25"));
+    connect(N25, &QAction::triggered, this,
+            [this] { widgets::runCommand([this] { N25Click(); }); });
 }
 
 void TForm1::buildPanels() {
@@ -268,6 +301,19 @@ QLabel& TForm1::statusPanel(int index) const {
     return *statusPanels_[index];
 }
 
+LogPane& TForm1::logPane(monitor::LogPane pane) const {
+    return pane == monitor::LogPane::Left ? *RichEdit2 : *RichEdit1;
+}
+
+// A record brings the main window back when another window of the program (the viewer, say)
+// was active, but never takes the focus away from another program, nor from a modal window
+// that the main window waits for.
+void TForm1::focusLogPane(monitor::LogPane pane) {
+    const QWidget* active = QApplication::activeWindow();
+    if (active && active != this && !QApplication::activeModalWidget()) activateWindow();
+    logPane(pane).focusPane();
+}
+
 void TForm1::ConfirmTone(int hz, int ms) {
     if (PortIO1_ && N22->isChecked() && PortIO1_->OpenDriver())
         PortIO1_->Sound(static_cast<uint16_t>(hz), ms);
@@ -320,6 +366,20 @@ void TForm1::FormClose() {
     PortIO1_.reset();
 }
 
+void TForm1::N25Click() {
+    const bool locked = N25->isChecked();
+    for (QWidget* panel : {Panel2, Panel3, Panel4, Panel5}) panel->setEnabled(!locked);
+    if (locked) {
+        ConfirmTone(350, 400);
+        ConfirmTone(1400, 150);
+        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры запрещён"));
+    } else {
+        ConfirmTone(1000, 200);
+        ConfirmTone(600, 100);
+        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры доступен"));
+    }
+}
+
 // A settings file that cannot be written must not keep the program from closing: the values
 // are lost, said once on stderr, and the close goes on.
 void TForm1::saveSettings() {
@@ -332,7 +392,19 @@ void TForm1::saveSettings() {
         qWarning("quillmor: the settings could not be saved to %s", qPrintable(key.fileName()));
 }
 
+// The poll may change the register views a thousand times a second, but a screen shows some
+// sixty pictures in that time: painting every change would spend the poll's time on pictures
+// nobody sees. A repair that comes too soon after the last one waits for the next frame; the
+// toolkit keeps collecting what needs repainting meanwhile.
 bool TForm1::event(QEvent* event) {
+    if (event->type() == QEvent::UpdateRequest) {
+        if (sincePaint_.isValid() && sincePaint_.elapsed() < kFrameMs) {
+            if (!paintLater_->isActive())
+                paintLater_->start(static_cast<int>(kFrameMs - sincePaint_.elapsed()));
+            return true;
+        }
+        sincePaint_.start();
+    }
     if (event->type() == QEvent::StatusTip) {
         statusPanels_[0]->setText(static_cast<QStatusTipEvent*>(event)->tip());
         return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -9,12 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "monitor/change_log.h"
 #include "platform/driver_host.h"
 
 class QAction;
 class QCheckBox;
 class QLabel;
 class QTabWidget;
+class QTimer;
 
 namespace monitor {
 class RegisterMonitor;
@@ -36,15 +39,17 @@ class LogPane;
 // each time it becomes the program's active window it re-evaluates the base port
 // (FormActivate), and the first time it also starts the poll; closing it saves the settings,
 // sounds three tones and destroys PortIO1 (FormClose), then emits closed().
+//
+// The menu item N25 locks and unlocks the register panels against input.
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
     using SerialPortSource = std::function<std::vector<std::string>()>;
 
     // The host must outlive the window. serialPorts lists the machine's serial ports for the
-    // log at show.
+    // log at show; now gives the change log its time stamps.
     explicit TForm1(platform::DriverHost& host, SerialPortSource serialPorts = defaultSerialPorts(),
-                    QWidget* parent = nullptr);
+                    monitor::TimeSource now = localTime(), QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The confirmation tone: sounds only while N22 is checked and the driver opens, and
@@ -64,6 +69,9 @@ public:
     void FormShow();
     void FormActivate();
     void FormClose();
+    // Runs when N25 is triggered. Qt has inverted the item's check mark by then, so this only
+    // follows it.
+    void N25Click();
 
     // The program's focus window changed (null: another program has the focus).
     void focusWindowChanged(QWindow* focused);
@@ -78,12 +86,15 @@ protected:
 
 private:
     static SerialPortSource defaultSerialPorts();
+    static monitor::TimeSource localTime();
 
     void buildMenus();
     void buildPanels();
     void buildStatusBar();
     void buildToolsPage();
     void saveSettings();
+    LogPane& logPane(monitor::LogPane pane) const;
+    void focusLogPane(monitor::LogPane pane);
 
     SerialPortSource serialPorts_;
     std::unique_ptr<portio::TPortIO> PortIO1_;
@@ -103,10 +114,14 @@ private:
     QLabel* statusPanels_[3] = {};
     QAction* N19 = nullptr;
     QAction* N22 = nullptr;
+    QAction* N25 = nullptr;
 
     // The window that was last the program's active one; switching to another program and
     // back does not change it, so that return is no activation.
     QPointer<QWindow> lastActive_;
+    // Repaints of the window are held to the display's pace, however fast the poll changes it.
+    QElapsedTimer sincePaint_;
+    QTimer* paintLater_ = nullptr;
     bool shown_ = false;
     bool polling_ = false;
     bool closing_ = false;

@@ -15,6 +15,8 @@
 #include <QToolButton>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "monitor/values.h"
 #include "widgets/command.h"
@@ -106,11 +108,10 @@ const QColor kLimeText(0, 255, 0);
 }  // namespace
 
 RegisterMonitor::RegisterMonitor(QWidget* form, const MonitorHosts& hosts, portio::TPortIO& portIO,
-                                 std::function<void(const QString&)> appendToRightLog,
-                                 std::function<void(int hz, int ms)> confirmTone)
+                                 LogHooks log, std::function<void(int hz, int ms)> confirmTone)
     : QObject(form),
       portIO_(portIO),
-      appendToRightLog_(std::move(appendToRightLog)),
+      log_(std::move(log)),
       confirmTone_(std::move(confirmTone)),
       form_(form) {
     buildRegisterGroups(hosts.panel2, 0);
@@ -165,6 +166,13 @@ void RegisterMonitor::buildRegisterGroups(QWidget* panel, int firstOffset) {
             button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         }
 
+        connect(views.hexButton, &QToolButton::clicked, this, [this, offset, hexWrite] {
+            widgets::runCommand([&] { writeButtonClick(offset, *hexWrite); });
+        });
+        connect(views.decimalButton, &QToolButton::clicked, this, [this, offset, decimalWrite] {
+            widgets::runCommand([&] { writeButtonClick(offset, *decimalWrite); });
+        });
+
         grid->addWidget(views.hex, 0, 0);
         grid->addWidget(hexWrite, 0, 1);
         grid->addWidget(views.hexButton, 0, 2);
@@ -193,11 +201,17 @@ void RegisterMonitor::buildBitGroups(QWidget* panel, int firstOffset) {
         groupLayout->addLayout(weights);
 
         QLineEdit* bits = makeReadBack(group, row.bitString, latin1(kInitialBitString));
+        bits->setProperty("Tag", qlonglong{0});
         paintBlack(bits, kLimeText, bitFont);
         // Room for the whole string and the box's own frame and text margins.
         bits->setMinimumWidth(QFontMetrics(bitFont).horizontalAdvance(bits->text()) + 16);
         views_[offset].bits = bits;
         groupLayout->addWidget(bits);
+        // Connected after the initial text is in, so only the poll's changes are logged.
+        if (changeLogPane(offset) != LogPane::None) {
+            connect(bits, &QLineEdit::textChanged, this,
+                    [this, offset] { widgets::runCommand([&] { bitStringChange(offset); }); });
+        }
 
         auto* buttons = new QHBoxLayout;
         buttons->setSpacing(1);
@@ -207,6 +221,9 @@ void RegisterMonitor::buildBitGroups(QWidget* panel, int firstOffset) {
             setHint(button, bitButtonHint(offset, bit));
             button->setFont(buttonFont);
             button->setFixedSize(15, 20);
+            connect(button, &QPushButton::clicked, this, [this, offset, bit] {
+                widgets::runCommand([&] { bitButtonClick(offset, bit); });
+            });
             buttons->addWidget(button);
         }
         buttons->addStretch();
@@ -319,7 +336,9 @@ void RegisterMonitor::Timer1Timer() {
         setTextIfChanged(views_[offset].decimal, decimalByteText(readRegister(offset)).view());
     for (int offset = 0; offset < kRegisterCount; ++offset)
         setTextIfChanged(views_[offset].hex, hexByteText(readRegister(offset)).view());
+    batching_ = true;
     for (int offset = 0; offset < kRegisterCount; ++offset) updateBitString(offset);
+    flushLog();
     if (terminalLightStep_) terminalLightStep_();
     updateLights();
 }
@@ -368,9 +387,9 @@ void RegisterMonitor::GCP() {
         views_[offset].hexButton->setText(QString::fromStdString(addressHexText(address)));
         views_[offset].decimalButton->setText(QString::fromStdString(addressDecimalText(address)));
     }
-    appendToRightLog_(QString());
-    appendToRightLog_(QStringLiteral(" Базовый регистр порта : ") + views_[0].hexButton->text());
-    appendToRightLog_(QString());
+    writeLog(LogPane::Right,
+             {QString(), QStringLiteral(" Базовый регистр порта : ") + views_[0].hexButton->text(),
+              QString()});
 }
 
 void RegisterMonitor::ComboBox1Change() {
@@ -387,6 +406,57 @@ void RegisterMonitor::SpeedButton24Click() {
 
 void RegisterMonitor::CheckBox2Click() {
     confirmTone_(1300, 50);
+}
+
+void RegisterMonitor::writeButtonClick(int offset, const QLineEdit& box) {
+    const int32_t value = parseInteger(box.text().toStdString());
+    portIO_.WritePort(registerPort(base_, offset), static_cast<uint8_t>(value));
+}
+
+void RegisterMonitor::bitButtonClick(int offset, int bit) {
+    const uint16_t port = registerPort(base_, offset);
+    portIO_.WritePort(port, static_cast<uint8_t>(portIO_.ReadPort(port) ^ (1u << bit)));
+}
+
+void RegisterMonitor::bitStringChange(int offset) {
+    if (!changeIsLogged(offset, ComboBox1->currentText().toStdString(), CheckBox2->isChecked()))
+        return;
+    const RegisterViews& views = views_[offset];
+    const qlonglong count = views.bits->property("Tag").toLongLong() + 1;
+    views.bits->setProperty("Tag", count);
+
+    const std::string hex = views.hex->text().toStdString();
+    const std::string bits = views.bits->text().toStdString();
+    const std::string decimal = views.decimal->text().toStdString();
+    const std::string address = views.hexButton->text().toStdString();
+    const std::vector<std::string> record = changeRecord(
+        offset, count, {hex, bits, decimal, address},
+        [this, offset] { return readRegister(offset); }, log_.now);
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(record.size()));
+    for (const std::string& line : record) lines.append(QString::fromStdString(line));
+    const LogPane pane = changeLogPane(offset);
+    writeLog(pane, lines);
+    if (batching_)
+        focusAfterFlush_ = pane;
+    else
+        log_.focus(pane);
+}
+
+void RegisterMonitor::writeLog(LogPane pane, const QStringList& lines) {
+    if (!batching_)
+        log_.append(pane, lines);
+    else
+        (pane == LogPane::Left ? pendingLeft_ : pendingRight_).append(lines);
+}
+
+// The focus goes where the tick's last record went, as if each record had moved it in turn.
+void RegisterMonitor::flushLog() {
+    batching_ = false;
+    if (!pendingRight_.isEmpty()) log_.append(LogPane::Right, std::exchange(pendingRight_, {}));
+    if (!pendingLeft_.isEmpty()) log_.append(LogPane::Left, std::exchange(pendingLeft_, {}));
+    if (focusAfterFlush_ != LogPane::None)
+        log_.focus(std::exchange(focusAfterFlush_, LogPane::None));
 }
 
 bool RegisterMonitor::Edit1KeyPress(const QKeyEvent& key) const {

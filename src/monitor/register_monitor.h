@@ -3,10 +3,12 @@
 #include <QColor>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
 
+#include "monitor/change_log.h"
 #include "monitor/presets.h"
 #include "monitor/register_table.h"
 #include "portio/port_io.h"
@@ -34,11 +36,24 @@ struct MonitorHosts {
     QWidget* toolsPage;  // the base-port group
 };
 
+// What the monitor needs of the window's two log panes. The poll hands each pane the lines of a
+// tick in one append, in the order they were written, so a register storm costs one insert per
+// pane per tick instead of one per line.
+struct LogHooks {
+    std::function<void(LogPane pane, const QStringList& lines)> append;
+    // Gives the pane the keyboard focus, as every change record does.
+    std::function<void(LogPane pane)> focus;
+    TimeSource now;
+};
+
 // The register monitor of the main window: the eight registers at the base address, read on
 // every tick of the 1 ms poll Timer1 and shown in hex, in decimal, as bit strings and as the
 // UART status lights; and the choice of the base address from the preset box and the two
 // address boxes (GCP). It builds its controls into the hosts, under the names the rest of the
 // window finds them by, and is owned by the form.
+//
+// It also writes what the user types into the registers (the write buttons and the bit
+// buttons) and logs every change of a bit string of +0 to +6 into a pane.
 //
 // The handlers are public so the window and tests can run them; they may throw
 // ConversionError, which the signal connections hand to widgets::runCommand. Timer1 is created
@@ -46,8 +61,7 @@ struct MonitorHosts {
 class RegisterMonitor : public QObject {
     Q_OBJECT
 public:
-    RegisterMonitor(QWidget* form, const MonitorHosts& hosts, portio::TPortIO& portIO,
-                    std::function<void(const QString&)> appendToRightLog,
+    RegisterMonitor(QWidget* form, const MonitorHosts& hosts, portio::TPortIO& portIO, LogHooks log,
                     std::function<void(int hz, int ms)> confirmTone);
 
     QTimer* timer() const { return Timer1; }
@@ -73,6 +87,17 @@ public:
     bool Edit1KeyPress(const QKeyEvent& key) const;
     bool Edit2KeyPress(const QKeyEvent& key) const;
 
+    // SpeedButton7Click to SpeedButton22Click: the low byte of the box's number goes to
+    // base + offset. A box that holds no number throws ConversionError and nothing is written.
+    void writeButtonClick(int offset, const QLineEdit& box);
+    // Button1Click to Button64Click: inverts one bit of what the port reads now, which need not
+    // be what the poll last showed.
+    void bitButtonClick(int offset, int bit);
+    // Edit11Change, Edit12Change, Edit21Change, Edit22Change, Edit39Change, Edit40Change and
+    // Edit41Change: the change record of the register whose bit string has just changed. The
+    // register's change counter is the bit-string box's "Tag" property.
+    void bitStringChange(int offset);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -90,17 +115,26 @@ private:
     void buildLights(QWidget* page);
     void buildBasePortGroup(QWidget* page);
     void updateBitString(int offset);
+    void writeLog(LogPane pane, const QStringList& lines);
+    void flushLog();
     void updateLights();
     const QColor& unlit() const;
 
     portio::TPortIO& portIO_;
-    std::function<void(const QString&)> appendToRightLog_;
+    LogHooks log_;
     std::function<void(int, int)> confirmTone_;
     std::function<void()> terminalLightStep_;
     QWidget* form_;
 
     int32_t base_ = 0;
     SourceMark mark_ = SourceMark::None;
+
+    // Inside a tick the records are gathered here, per pane, and handed over once the bit
+    // strings are done; a change outside a tick is written at once.
+    bool batching_ = false;
+    QStringList pendingLeft_;
+    QStringList pendingRight_;
+    LogPane focusAfterFlush_ = LogPane::None;
 
     QTimer* Timer1 = nullptr;
     std::array<RegisterViews, kRegisterCount> views_{};

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QSignalSpy>
 #include <QTextCursor>
+#include <QTextDocument>
 
 namespace {
 
@@ -67,6 +69,53 @@ TEST_F(LogPaneTest, LineLongerThanTheLimitReplacesTheTextButIsKeptWhole) {
     const QString huge(app::kLogPaneLimit + 10, u'x');
     pane.appendLine(huge);
     EXPECT_EQ(pane.toPlainText(), huge + u'\n');
+}
+
+// The batch a tick hands over must read exactly as the same lines appended one by one, typed
+// text on the last line and the trim at the limit included.
+TEST_F(LogPaneTest, BatchAppendReadsExactlyAsOneLineAtATime) {
+    app::LogPane single{QStringLiteral("RichEdit2"), nullptr};
+    for (app::LogPane* each : {&pane, &single}) {
+        each->appendLine(QStringLiteral("start"));
+        each->textCursor().insertText(QStringLiteral("typed"));
+    }
+    for (int batch = 0; batch < 250; ++batch) {
+        QStringList lines;
+        for (int line = 0; line < 11; ++line)
+            lines << (line % 4 == 0 ? QString()
+                                    : QString("%1/%2 ").arg(batch).arg(line).repeated(7));
+        pane.appendLines(lines);
+        for (const QString& line : lines) single.appendLine(line);
+        ASSERT_EQ(pane.toPlainText(), single.toPlainText()) << "batch " << batch;
+    }
+    EXPECT_GT(pane.textLength(), app::kLogPaneLimit - 200);
+    EXPECT_EQ(pane.textCursor().position(), pane.textLength());
+}
+
+// The pane lays itself out again after every edit of its document, so a batch must be one edit,
+// trim included.
+TEST_F(LogPaneTest, BatchIsOneEditOfTheDocumentEvenWhenItTrims) {
+    QSignalSpy edits(pane.document(), &QTextDocument::contentsChange);
+    const QStringList lines(40, QString(99, u'x'));
+    pane.appendLines(lines);
+    EXPECT_EQ(edits.count(), 1);
+    for (int batch = 0; batch < 20; ++batch) pane.appendLines(lines);
+    ASSERT_GT(pane.textLength() + 40 * 100, app::kLogPaneLimit);
+    edits.clear();
+    pane.appendLines(lines);
+    EXPECT_EQ(edits.count(), 1);
+    EXPECT_LE(pane.textLength(), app::kLogPaneLimit);
+}
+
+TEST_F(LogPaneTest, EmptyBatchLeavesTextAndSelectionAlone) {
+    pane.appendLine(QStringLiteral("first"));
+    QTextCursor selection = pane.textCursor();
+    selection.setPosition(0);
+    selection.setPosition(3, QTextCursor::KeepAnchor);
+    pane.setTextCursor(selection);
+    pane.appendLines({});
+    EXPECT_EQ(pane.toPlainText(), QStringLiteral("first\n"));
+    EXPECT_TRUE(pane.textCursor().hasSelection());
 }
 
 }  // namespace

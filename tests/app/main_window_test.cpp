@@ -7,12 +7,16 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusTipEvent>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QToolTip>
 #include <memory>
 
@@ -30,7 +34,11 @@ const QString kPortsHeading = QStringLiteral("Колличество устан�
 class MainWindow : public app_test::AppFixture {
 protected:
     std::unique_ptr<app::TForm1> makeWindow() {
-        return std::make_unique<app::TForm1>(host, [this] { return ports; });
+        return std::make_unique<app::TForm1>(
+            host, [this] { return ports; },
+            [] {
+                return monitor::TimeOfDay{12, 34, 56};
+            });
     }
     std::unique_ptr<app::TForm1> startWindow() {
         auto window = makeWindow();
@@ -278,6 +286,156 @@ TEST_F(MainWindow, MenuBarHasEveryItemWithItsCaptionShortcutAndSeparators) {
                      "N22 Использов. звуковые подтвержд. [F4] (on)"}));
     EXPECT_EQ(rows("N4"), QStringList({"Help1 Help", "N16 О программе", "N26 Обратная связь",
                                        "N27 Благодарности", "N28 Срытый [F1]"}));
+}
+
+}  // namespace
+
+namespace {
+
+// The window as the user has it, with the poll stopped so each test ticks it itself.
+class RegisterInput : public MainWindow {
+protected:
+    void SetUp() override {
+        MainWindow::SetUp();
+        window = startWindow();
+        window->registerMonitor().timer()->stop();
+        host.speakerPortWrites = 0;
+        host.sleptMs = 0;
+    }
+
+    void tick() { window->registerMonitor().Timer1Timer(); }
+    template <class T>
+    T* child(const char* name) {
+        return window->findChild<T*>(QString::fromUtf8(name));
+    }
+    bool panelsEnabled(bool enabled) {
+        for (const char* name : {"Panel2", "Panel3", "Panel4", "Panel5"})
+            if (child<QWidget>(name)->isEnabled() != enabled) return false;
+        return true;
+    }
+    QStringList leftLines() { return window->leftLog().toPlainText().split(u'\n'); }
+
+    std::unique_ptr<app::TForm1> window;
+};
+
+TEST_F(RegisterInput, LockDisablesThePanelsWhileThePollGoesOnAndUnlockRestores) {
+    QAction* lock = action(*window, "N25");
+    lock->trigger();
+    EXPECT_TRUE(lock->isChecked());
+    EXPECT_TRUE(panelsEnabled(false));
+    EXPECT_EQ(window->statusPanel(1).text(), "Ввод данных в регистры запрещён");
+    EXPECT_EQ(host.sleptMs, 400u + 150u);
+    EXPECT_EQ(host.speakerPortWrites, 4);
+
+    child<QLineEdit>("Edit5")->setText("$55");
+    QTest::mouseClick(child<QToolButton>("SpeedButton7"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>("Button8"), Qt::LeftButton);
+    EXPECT_EQ(host.ports[0x3F8], 0);
+    host.ports[0x3F8] = 0x41;
+    tick();
+    EXPECT_EQ(child<QLineEdit>("Edit3")->text(), "$41");
+
+    host.sleptMs = 0;
+    lock->trigger();
+    EXPECT_FALSE(lock->isChecked());
+    EXPECT_TRUE(panelsEnabled(true));
+    EXPECT_EQ(window->statusPanel(1).text(), "Ввод данных в регистры доступен");
+    EXPECT_EQ(host.sleptMs, 200u + 100u);
+    QTest::mouseClick(child<QToolButton>("SpeedButton7"), Qt::LeftButton);
+    EXPECT_EQ(host.ports[0x3F8], 0x55);
+}
+
+TEST_F(RegisterInput, ShiftF12FlipsTheLockOncePerPress) {
+    QTest::keyClick(window.get(), Qt::Key_F12, Qt::ShiftModifier);
+    EXPECT_TRUE(action(*window, "N25")->isChecked());
+    EXPECT_TRUE(panelsEnabled(false));
+    QTest::keyClick(window.get(), Qt::Key_F12, Qt::ShiftModifier);
+    EXPECT_FALSE(action(*window, "N25")->isChecked());
+    EXPECT_TRUE(panelsEnabled(true));
+}
+
+TEST_F(RegisterInput, WithTonesOffLockAndDataCheckBoxWorkInSilence) {
+    action(*window, "N22")->setChecked(false);
+    action(*window, "N25")->trigger();
+    EXPECT_TRUE(panelsEnabled(false));
+    EXPECT_EQ(window->statusPanel(1).text(), "Ввод данных в регистры запрещён");
+    auto* dataControl = checkBox(*window, "CheckBox2");
+    dataControl->click();
+    EXPECT_FALSE(dataControl->isChecked());
+    EXPECT_EQ(host.speakerPortWrites, 0);
+    EXPECT_EQ(host.sleptMs, 0u);
+}
+
+TEST_F(RegisterInput, ThirdModemControlChangeLandsInTheLeftPaneAsTheExample) {
+    for (uint8_t value : {0x01, 0x03, 0x0B}) {
+        host.ports[0x3FC] = value;
+        tick();
+    }
+    const QStringList lines = leftLines();
+    ASSERT_GE(lines.size(), 9);
+    EXPECT_EQ(lines.mid(lines.size() - 9),
+              QStringList({
+                  "",
+                  " [ 3 ]    Управление модемом:  регистр  $3FC",
+                  "",
+                  " 12:34:56  $0B     0 0 0 0 1 0 1 1  : [ 4 ] > [ 1 ]    ON  >  DTR",
+                  " 12:34:56  $0B     0 0 0 0 1 0 1 1  : [ 4 ] > [ 2 ]    ON  >  RTS",
+                  " 12:34:56  $0B     0 0 0 0 1 0 1 1  : [ 4 ] > [ 4 ]    OFF >  OUT1",
+                  " 12:34:56  $0B     0 0 0 0 1 0 1 1  : [ 4 ] > [ 8 ]    ON  >  OUT2",
+                  " 12:34:56  $0B     0 0 0 0 1 0 1 1  : [ 4 ] > [ 16 ]  OFF >  LOOP",
+                  "",
+              }));
+    EXPECT_EQ(lines.size(), 3 * 8 + 1);
+}
+
+TEST_F(RegisterInput, RecordTakesTheFocusAndBringsTheWindowBackFromTheViewer) {
+    QWidget viewer;
+    viewer.show();
+    viewer.activateWindow();
+    settle();
+    ASSERT_FALSE(window->isActiveWindow());
+
+    host.ports[0x3FB] = 0x03;
+    tick();
+    settle();
+    EXPECT_TRUE(window->isActiveWindow());
+    EXPECT_EQ(QApplication::focusWidget(), &window->leftLog());
+
+    host.ports[0x3F8] = 0x03;
+    tick();
+    EXPECT_EQ(QApplication::focusWidget(), &window->rightLog());
+}
+
+TEST_F(RegisterInput, RegisterStormKeepsBothPanesBoundedWithTheNewestRecordWhole) {
+    constexpr int kTicks = 1200;
+    for (int n = 1; n <= kTicks; ++n) {
+        for (uint16_t port = 0x3F8; port <= 0x3FE; ++port)
+            host.ports[port] = static_cast<uint8_t>(n);
+        tick();
+    }
+    for (app::LogPane* pane : {&window->leftLog(), &window->rightLog()})
+        EXPECT_LE(pane->textLength(), app::kLogPaneLimit) << pane->objectName().toStdString();
+
+    const QStringList left = leftLines();
+    ASSERT_GE(left.size(), 12);
+    const QStringList newest = left.mid(left.size() - 12);
+    EXPECT_EQ(newest[0], "");
+    EXPECT_EQ(newest[1], " [ 1200 ]    Состояние модема:  регистр  $3FE");
+    EXPECT_EQ(newest[2], "");
+    EXPECT_EQ(newest[3], " 12:34:56  $B0     1 0 1 1 0 0 0 0  : [ 6 ] > [ 1 ]    OFF >  DCTS");
+    EXPECT_EQ(newest[10], " 12:34:56  $B0     1 0 1 1 0 0 0 0  : [ 6 ] > [128]  ON  >  DCD");
+    // The oldest line left is whole: a record's empty line, a header or a bit line.
+    EXPECT_TRUE(left[0].isEmpty() || left[0].startsWith(" [ ") ||
+                left[0].startsWith(" 12:34:56  $"))
+        << left[0].toStdString();
+
+    const QStringList right = window->rightLog().toPlainText().split(u'\n');
+    EXPECT_EQ(right[right.size() - 2],
+              " 12:34:56   $B0      1 0 1 1 0 0 0 0      [ 1200 ]     176");
+    EXPECT_TRUE(right[0].startsWith(" 12:34:56   $")) << right[0].toStdString();
+    for (const char* box : {"Edit11", "Edit12", "Edit21", "Edit22", "Edit39", "Edit40", "Edit41"})
+        EXPECT_EQ(child<QLineEdit>(box)->property("Tag").toLongLong(), kTicks) << box;
+    EXPECT_EQ(child<QLineEdit>("Edit42")->property("Tag").toLongLong(), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,12 +13,14 @@ namespace monitor_test {
 
 // A driver host that reports Windows 95, so the port component opens the VxD directly, and serves
 // the driver's byte read and write from a plain array of 65536 ports. It records every port read,
-// which lets a test count the reads of a poll tick and see which ports they hit.
+// which lets a test count the reads of a poll tick and see which ports they hit; afterRead, when
+// set, runs after each read has been answered, so a test can change a port between two reads.
 class PortSpaceHost : public platform::DriverHost {
 public:
     std::array<uint8_t, 65536> ports{};
     bool driverPresent = true;
     std::vector<uint16_t> readPorts;
+    std::function<void(uint16_t port)> afterRead;
 
     bool getVersion(uint32_t, platform::OsVersion& version) override {
         version = {1, 4, 0};
@@ -57,6 +60,7 @@ public:
         if (code == platform::kVxdReadCode) {
             readPorts.push_back(port);
             answer[0] = ports[port];
+            if (afterRead) afterRead(port);
         } else if (code == platform::kVxdWriteCode) {
             ports[port] = request[2];
         } else {

@@ -24,90 +24,14 @@
 
 #include "monitor/register_table.h"
 #include "monitor/values.h"
-#include "port_space_host.h"
+#include "monitor_fixture.h"
 
 namespace {
 
 using monitor::kLightRows;
 using monitor::kRegisterRows;
-
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-class MonitorTest : public testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        if (qApp) return;
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "monitor_tests";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);
-    }
-
-    void SetUp() override {
-        portIO.OpenDriver();
-        for (QFrame*& panel : panels) panel = new QFrame(&form);
-        uartPage = new QWidget(&form);
-        toolsPage = new QWidget(&form);
-        monitor = new monitor::RegisterMonitor(
-            &form, {panels[0], panels[1], panels[2], panels[3], uartPage, toolsPage}, portIO,
-            [this](const QString& line) { log << line; },
-            [this](int hz, int ms) { tones.emplace_back(hz, ms); });
-        combo = child<QComboBox>("ComboBox1");
-        edit1 = child<QLineEdit>("Edit1");
-        edit2 = child<QLineEdit>("Edit2");
-    }
-
-    // What the main window does when it is activated.
-    void activate() {
-        monitor->GCP();
-        log.clear();
-    }
-
-    void tick() {
-        host.readPorts.clear();
-        monitor->Timer1Timer();
-    }
-
-    // A pick from the drop-down list, as the list reports it.
-    void pick(const QString& item) {
-        const int index = combo->findText(item);
-        ASSERT_GE(index, 0) << item.toStdString();
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    }
-
-    void setRegister(int offset, uint8_t value) {
-        host.ports[monitor::registerPort(monitor->baseAddress(), offset)] = value;
-    }
-
-    template <class T>
-    T* child(std::string_view name) {
-        T* widget = form.findChild<T*>(qs(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    QString text(std::string_view name) { return child<QLineEdit>(name)->text(); }
-    QColor lightColour(std::string_view name) {
-        return child<QLabel>(name)->palette().color(QPalette::Window);
-    }
-    QColor unlit() const { return form.palette().color(QPalette::Button); }
-
-    monitor_test::PortSpaceHost host;
-    portio::TPortIO portIO{host};
-    QWidget form;
-    std::array<QFrame*, 4> panels{};
-    QWidget* uartPage = nullptr;
-    QWidget* toolsPage = nullptr;
-    monitor::RegisterMonitor* monitor = nullptr;
-    QComboBox* combo = nullptr;
-    QLineEdit* edit1 = nullptr;
-    QLineEdit* edit2 = nullptr;
-    QStringList log;
-    std::vector<std::pair<int, int>> tones;
-};
+using monitor_test::MonitorTest;
+using monitor_test::qs;
 
 // ---- The poll -------------------------------------------------------------------------------
 
@@ -545,7 +469,8 @@ TEST_F(MonitorTest, BasePortGroupGoesAboveWhatTheToolsPageAlreadyHolds) {
         &otherForm,
         {otherPanels[0], otherPanels[1], otherPanels[2], otherPanels[3], new QWidget(&otherForm),
          page},
-        portIO, [](const QString&) {}, [](int, int) {});
+        portIO, {[](monitor::LogPane, const QStringList&) {}, [](monitor::LogPane) {}, {}},
+        [](int, int) {});
     EXPECT_EQ(layout->indexOf(otherForm.findChild<QGroupBox*>("GroupBox1")), 0);
     EXPECT_EQ(layout->indexOf(below), 1);
 }
