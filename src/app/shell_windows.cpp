@@ -2,11 +2,6 @@
 
 namespace app {
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QStringLiteral("Просмотр"));
-}
-
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("О программе"));

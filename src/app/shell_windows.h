@@ -4,15 +4,8 @@
 
 namespace app {
 
-// The viewer, the about window and the driver installation window. They are created hidden at
-// start-up and live until the program ends; their contents are added by the parts that own
-// them.
-class TForm2 : public QDialog {
-    Q_OBJECT
-public:
-    explicit TForm2(QWidget* parent = nullptr);
-};
-
+// The about window and the driver installation window. They are created hidden at start-up
+// and live until the program ends; their contents are added by the parts that own them.
 class TForm3 : public QDialog {
     Q_OBJECT
 public:

@@ -5,6 +5,7 @@
 #include "app/main_window.h"
 #include "app/shell_windows.h"
 #include "app/splash_window.h"
+#include "log/viewer_window.h"
 
 namespace app {
 
@@ -31,14 +32,15 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
     // Keeps the splash over the main window where no window manager honours "on top".
     program->Form4->raise();
     created(*program->Form1);
-    program->Form2 = std::make_unique<TForm2>();
+    TForm1* mainWindow = program->Form1.get();
+    program->Form2 = std::make_unique<logs::TForm2>(
+        [mainWindow](int hz, int ms) { mainWindow->ConfirmTone(hz, ms); });
     created(*program->Form2);
     program->Form3 = std::make_unique<TForm3>();
     created(*program->Form3);
     program->Form5 = std::make_unique<TForm5>();
     created(*program->Form5);
 
-    TForm1* mainWindow = program->Form1.get();
     program->Form4->link(
         {mainWindow, [mainWindow] { return mainWindow->OpenDriver(); }, program->Form5.get()});
     return program;

@@ -6,10 +6,13 @@
 
 #include "platform/driver_host.h"
 
+namespace logs {
+class TForm2;
+}
+
 namespace app {
 
 class TForm1;
-class TForm2;
 class TForm3;
 class TForm4;
 class TForm5;
@@ -21,7 +24,7 @@ struct Program {
     ~Program();
     std::unique_ptr<TForm4> Form4;
     std::unique_ptr<TForm1> Form1;
-    std::unique_ptr<TForm2> Form2;
+    std::unique_ptr<logs::TForm2> Form2;
     std::unique_ptr<TForm3> Form3;
     std::unique_ptr<TForm5> Form5;
 };

@@ -10,6 +10,7 @@
 #include "app/shell_windows.h"
 #include "app/splash_window.h"
 #include "app_fixture.h"
+#include "log/viewer_window.h"
 
 namespace {
 
@@ -53,10 +54,21 @@ TEST_F(Start, WindowsComeUpInOrderWithTheSplashOnScreenFirst) {
     EXPECT_EQ(titleAtMain, "QUILLMOR");
     EXPECT_TRUE(program->Form1->isVisible());
     EXPECT_FALSE(program->Form2->isVisible());
+    EXPECT_EQ(program->Form2->windowTitle(), "Просмотр");
     EXPECT_FALSE(program->Form3->isVisible());
     EXPECT_FALSE(program->Form5->isVisible());
     EXPECT_EQ(program->Form3->windowTitle(), "О программе");
     EXPECT_EQ(program->Form5->windowTitle(), QString(46, u' ') + "Установка драйвера");
+}
+
+TEST_F(Start, ViewerSoundsItsActivationToneThroughTheMainWindow) {
+    const auto program = app::startProgram(host);
+    settle();
+    const int speakerWritesBefore = host.speakerPortWrites;
+    program->Form2->showViewer(false);
+    settle();
+    EXPECT_TRUE(program->Form2->isActiveWindow());
+    EXPECT_GT(host.speakerPortWrites, speakerWritesBefore);
 }
 
 TEST_F(Start, SplashIsFramelessOnTopAndSizedToItsPicture) {

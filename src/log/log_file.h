@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <stdexcept>
+
+namespace logs {
+
+// Log files hold the text of a log pane exactly: one pane line per file line, every line ended
+// by CR LF, in Windows-1251, with no header and no byte-order mark.
+//
+// Texts here are what QPlainTextEdit::toPlainText() gives and setPlainText() takes: lines
+// separated by '\n'. A non-empty text of n separators is n + 1 lines (so a trailing empty line
+// counts); the empty text is no line at all.
+
+// A log file could not be created, written or opened. The message names the file; the command
+// that met it ends there.
+class LogFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct EncodedLog {
+    QByteArray bytes;
+    // Characters that Windows-1251 cannot hold; each is written as one '?'.
+    int substituted = 0;
+};
+
+struct DecodedLog {
+    QString text;
+    // Bytes that are no text: the one byte Windows-1251 leaves undefined ($98) and NUL. Each
+    // becomes U+FFFD, so a binary file shows as text and never cuts the box's content short.
+    int replaced = 0;
+};
+
+struct LoadedLog : DecodedLog {
+    // The file was longer than kLogFileLoadLimit and only its head was read.
+    bool truncated = false;
+    // Lines longer than kLongestLoadedLine, each shown as several lines.
+    int linesBroken = 0;
+};
+
+// A pane holds at most 64 K characters, so a log file of this program is far smaller than
+// this. A larger file is read only up to its last whole line within the limit: the viewer
+// stays responsive even for a file of hundreds of megabytes.
+inline constexpr qint64 kLogFileLoadLimit = 1024 * 1024;
+// The text box lays out a line as a whole, and a line of a megabyte without a space in it
+// (a binary file) takes it most of a minute; lines of this length take it milliseconds.
+inline constexpr qsizetype kLongestLoadedLine = 4096;
+
+EncodedLog encodeLog(const QString& text);
+// CR LF, a lone LF and a lone CR each end a line; the last line's ending is no new line.
+DecodedLog decodeLog(const QByteArray& bytes);
+
+// Writes the text as a log file, replacing any existing file. The file is written aside and
+// put in place only when complete, so a failure (no access, bad path, disk full) leaves an
+// existing file as it was and no partial file behind; it throws LogFileError. Returns the
+// number of characters written as '?'.
+int saveLogFile(const QString& path, const QString& text);
+
+// Reads a log file for the viewer: its head up to the load limit, with overlong lines broken.
+// Anything but a regular file that can be opened (a folder, a device, a
+// pipe, a missing file) throws LogFileError without waiting on it.
+LoadedLog loadLogFile(const QString& path);
+
+}  // namespace logs
