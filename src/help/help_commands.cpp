@@ -1,0 +1,86 @@
+#include "help/help_commands.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDir>
+#include <QMenu>
+#include <QMessageBox>
+#include <QWidget>
+#include <stdexcept>
+#include <utility>
+
+#include "log/log_file.h"
+#include "log/viewer_window.h"
+#include "widgets/command.h"
+
+namespace help {
+
+namespace {
+
+void informationBox(QWidget* owner, const MessageBoxText& box) {
+    QMessageBox message(QMessageBox::Information, QString::fromStdString(box.caption),
+                        QString::fromStdString(box.text), QMessageBox::Ok, owner);
+    message.exec();
+}
+
+class MissingHelpFile : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace
+
+HelpCommands::HelpCommands(QWidget* mainWindow, logs::TForm2& viewer, QDialog& about,
+                           Tone confirmTone, std::string programDirectory, ShowBox showBox)
+    : QObject(mainWindow),
+      mainWindow_(mainWindow),
+      viewer_(viewer),
+      about_(about),
+      confirmTone_(std::move(confirmTone)),
+      programDirectory_(std::move(programDirectory)),
+      showBox_(showBox ? std::move(showBox) : ShowBox(informationBox)) {
+    connectItem("Help1", &HelpCommands::Help1Click);
+    connectItem("N16", &HelpCommands::N16Click);
+    connectItem("N26", &HelpCommands::N26Click);
+    connectItem("N27", &HelpCommands::N27Click);
+    if (auto* hidden = mainWindow_->findChild<QAction*>(QStringLiteral("N28"))) {
+        // Never shown in the menu, yet F1 works: the window itself carries the item.
+        for (QObject* holder : hidden->associatedObjects())
+            if (auto* menu = qobject_cast<QMenu*>(holder)) menu->removeAction(hidden);
+        mainWindow_->addAction(hidden);
+        connect(hidden, &QAction::triggered, this,
+                [this] { widgets::runCommand([this] { showHelp(kToolHelp); }); });
+    }
+}
+
+void HelpCommands::connectItem(const char* name, void (HelpCommands::*handler)()) {
+    if (auto* action = mainWindow_->findChild<QAction*>(QString::fromLatin1(name)))
+        connect(action, &QAction::triggered, this,
+                [this, handler] { widgets::runCommand([this, handler] { (this->*handler)(); }); });
+}
+
+void HelpCommands::showHelp(const HelpTopic& topic) {
+    const std::string path =
+        locateHelpFile(topic.file, QDir::currentPath().toStdString(), programDirectory_);
+    if (path.empty()) throw MissingHelpFile(std::string(topic.file));
+    viewer_.setText(logs::loadLogFile(QString::fromStdString(path)).text);
+    viewer_.setCaption(QString::fromUtf8(topic.caption.data(), qsizetype(topic.caption.size())));
+    viewer_.showViewer(true);
+    confirmTone_(500, 150);
+    confirmTone_(700, 150);
+}
+
+void HelpCommands::Help1Click() {
+    showBox_(mainWindow_, helpBox());
+}
+void HelpCommands::N16Click() {
+    about_.exec();
+}
+void HelpCommands::N26Click() {
+    showBox_(mainWindow_, feedbackBox());
+}
+void HelpCommands::N27Click() {
+    showBox_(mainWindow_, thanksBox());
+}
+
+}  // namespace help

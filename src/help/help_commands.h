@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "help/help_texts.h"
+
+class QDialog;
+class QWidget;
+
+namespace logs {
+class TForm2;
+}
+
+namespace help {
+
+// The help menu's commands and the help buttons: the help texts in the viewer, the three
+// information boxes and the about window. It takes the help menu's items from the main window
+// by name; the hidden item N28 leaves the menu but keeps its F1 working in the window.
+class HelpCommands : public QObject {
+    Q_OBJECT
+public:
+    using Tone = std::function<void(int hz, int ms)>;
+    using ShowBox = std::function<void(QWidget* owner, const MessageBoxText& box)>;
+
+    // programDirectory is where the help files are looked for when the current directory has
+    // none. showBox defaults to a modal information box owned by the main window.
+    HelpCommands(QWidget* mainWindow, logs::TForm2& viewer, QDialog& about, Tone confirmTone,
+                 std::string programDirectory, ShowBox showBox = {});
+
+    // A help button: the topic's text in the viewer, modally, then two tones once it is closed.
+    // A help file that cannot be found or read ends the command before anything is shown.
+    void showHelp(const HelpTopic& topic);
+    void Help1Click();
+    void N16Click();
+    void N26Click();
+    void N27Click();
+
+private:
+    void connectItem(const char* name, void (HelpCommands::*handler)());
+
+    QWidget* mainWindow_;
+    logs::TForm2& viewer_;
+    QDialog& about_;
+    Tone confirmTone_;
+    std::string programDirectory_;
+    ShowBox showBox_;
+};
+
+}  // namespace help
