@@ -2,11 +2,6 @@
 
 namespace app {
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("Form3"));
-    setWindowTitle(QStringLiteral("О программе"));
-}
-
 // The leading blanks push the title towards the middle of the title bar.
 TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Form5"));

@@ -4,14 +4,8 @@
 
 namespace app {
 
-// The about window and the driver installation window. They are created hidden at start-up
-// and live until the program ends; their contents are added by the parts that own them.
-class TForm3 : public QDialog {
-    Q_OBJECT
-public:
-    explicit TForm3(QWidget* parent = nullptr);
-};
-
+// The driver installation window. It is created hidden at start-up and lives until the
+// program ends; its contents are added by the part that owns it.
 class TForm5 : public QDialog {
     Q_OBJECT
 public:

@@ -5,6 +5,8 @@
 #include "app/main_window.h"
 #include "app/shell_windows.h"
 #include "app/splash_window.h"
+#include "help/about_window.h"
+#include "help/help_commands.h"
 #include "log/viewer_window.h"
 
 namespace app {
@@ -33,13 +35,17 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
     program->Form4->raise();
     created(*program->Form1);
     TForm1* mainWindow = program->Form1.get();
-    program->Form2 = std::make_unique<logs::TForm2>(
-        [mainWindow](int hz, int ms) { mainWindow->ConfirmTone(hz, ms); });
+    const auto confirmTone = [mainWindow](int hz, int ms) { mainWindow->ConfirmTone(hz, ms); };
+    program->Form2 = std::make_unique<logs::TForm2>(confirmTone);
     created(*program->Form2);
-    program->Form3 = std::make_unique<TForm3>();
+    program->Form3 = std::make_unique<help::TForm3>();
     created(*program->Form3);
     program->Form5 = std::make_unique<TForm5>();
     created(*program->Form5);
+
+    // The help menu works across windows: its texts show in the viewer, About in Form3.
+    new help::HelpCommands(mainWindow, *program->Form2, *program->Form3, confirmTone,
+                           QCoreApplication::applicationDirPath().toStdString());
 
     program->Form4->link(
         {mainWindow, [mainWindow] { return mainWindow->OpenDriver(); }, program->Form5.get()});

@@ -9,11 +9,13 @@
 namespace logs {
 class TForm2;
 }
+namespace help {
+class TForm3;
+}
 
 namespace app {
 
 class TForm1;
-class TForm3;
 class TForm4;
 class TForm5;
 
@@ -25,7 +27,7 @@ struct Program {
     std::unique_ptr<TForm4> Form4;
     std::unique_ptr<TForm1> Form1;
     std::unique_ptr<logs::TForm2> Form2;
-    std::unique_ptr<TForm3> Form3;
+    std::unique_ptr<help::TForm3> Form3;
     std::unique_ptr<TForm5> Form5;
 };
 
