@@ -18,6 +18,7 @@ struct Character {
     Frame frame;
     bool isBreak = false;  // the line was held spacing for a whole frame
     int64_t endNs = 0;
+    bool parityError = false;  // the parity bit arrived wrong (seen only if parity is on)
 };
 
 // Modem control outputs of a UART as the wire sees them (inactive while in loopback).

@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -57,6 +60,7 @@ bool privateDirectory(const std::string& dir) {
 
 struct SimulatedPc::Impl {
     std::mutex lock;
+    std::condition_variable interruptWaiters;
     std::array<Uart16550, 4> uarts;
     PitSpeaker speaker;
     std::array<uint8_t, 65536> owner{};
@@ -146,6 +150,7 @@ SimulatedPc::SimulatedPc(const Clock& clock, PcConfig config)
                 {
                     std::lock_guard guard(p.lock);
                     busy = p.servicePtys(clock_.nowNs());
+                    p.interruptWaiters.notify_all();
                     for (auto& pty : p.ptys)
                         if (pty && !pty->receiverSaturated())
                             fds.push_back({pty->masterFd(), POLLIN, 0});
@@ -191,6 +196,7 @@ uint8_t SimulatedPc::in(uint16_t port) {
 void SimulatedPc::out(uint16_t port, uint8_t value) {
     Impl& pc = *impl_;
     std::lock_guard guard(pc.lock);
+    pc.interruptWaiters.notify_all();
     const int64_t now = clock_.nowNs();
     pc.advanceAll(now);
     switch (uint8_t device = pc.owner[port]) {
@@ -223,6 +229,47 @@ std::string SimulatedPc::ptyPath(int com) const {
 void SimulatedPc::serviceWires() {
     std::lock_guard guard(impl_->lock);
     impl_->servicePtys(clock_.nowNs());
+    impl_->interruptWaiters.notify_all();
+}
+
+bool SimulatedPc::waitForInterrupt(int com, std::chrono::nanoseconds maxWait,
+                                   const std::function<bool()>& cancelled) {
+    using RealClock = std::chrono::steady_clock;
+    Impl& pc = *impl_;
+    Uart16550& uart = pc.uarts[com - 1];
+    const RealClock::time_point deadline = RealClock::now() + maxWait;
+    std::unique_lock guard(pc.lock);
+    int64_t lastSeenNs = std::numeric_limits<int64_t>::min();
+    for (;;) {
+        if (cancelled()) return false;
+        const int64_t now = clock_.nowNs();
+        pc.advanceAll(now);
+        constexpr uint8_t kMcrOut2 = 0x08;
+        if (uart.interruptPending(now) && (uart.read(reg::kMcr, now) & kMcrOut2)) return true;
+        const RealClock::time_point realNow = RealClock::now();
+        if (realNow >= deadline) return false;
+        // Any UART's next event may raise ours (a partner's character lands in our receiver).
+        // When simulated time stood still since the last look (a fake clock), waiting for that
+        // event by real time would only poll; then only a wake-up moves things on.
+        RealClock::time_point wakeAt = deadline;
+        int64_t next = std::numeric_limits<int64_t>::max();
+        for (const Uart16550& u : pc.uarts) next = std::min(next, u.nextEventNs());
+        if (next != std::numeric_limits<int64_t>::max() && now != lastSeenNs)
+            wakeAt = std::min(wakeAt, realNow + std::chrono::nanoseconds(next - now));
+        lastSeenNs = now;
+        pc.interruptWaiters.wait_until(guard, wakeAt);
+    }
+}
+
+void SimulatedPc::wakeInterruptWaiters() {
+    std::lock_guard guard(impl_->lock);
+    impl_->interruptWaiters.notify_all();
+}
+
+void SimulatedPc::injectReceived(int com, const Character& c) {
+    std::lock_guard guard(impl_->lock);
+    impl_->uarts[com - 1].receive(c);
+    impl_->interruptWaiters.notify_all();
 }
 
 std::string SimulatedPc::publishDirectory() {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "sim/clock.h"
+#include "sim/serial_line.h"
 
 namespace sim {
 
@@ -55,6 +58,20 @@ public:
     void serviceWires();
 
     const Clock& clock() const { return clock_; }
+
+    // For a serial driver: blocks until COM n (1-4) raises its interrupt as the PC sees it (the
+    // UART's INTRPT gated by MCR OUT2), until `cancelled` answers true, or until maxWait of real
+    // time has passed; returns whether the interrupt is raised. It wakes when simulated time
+    // brings the next UART event due, and on every out(), serviceWires() and
+    // wakeInterruptWaiters(); with a fake clock, time moves on for it at those calls only.
+    bool waitForInterrupt(int com, std::chrono::nanoseconds maxWait,
+                          const std::function<bool()>& cancelled);
+    // Makes every waitForInterrupt() look again (at its cancel test, among others).
+    void wakeInterruptWaiters();
+
+    // For tests: a character arrives at COM n's RX pin as if from its wire, complete at c.endNs,
+    // so line errors and breaks can be made without a far end.
+    void injectReceived(int com, const Character& c);
 
     // The process-wide simulated PC on the real clock, with the default wiring, a service
     // thread and the pty paths published (see publishDirectory()). Created on first use.

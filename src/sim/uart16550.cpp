@@ -39,6 +39,7 @@ constexpr uint8_t kMcrMask = 0x1F;
 
 constexpr uint8_t kLsrDr = 0x01;
 constexpr uint8_t kLsrOe = 0x02;
+constexpr uint8_t kLsrPe = 0x04;
 constexpr uint8_t kLsrFe = 0x08;
 constexpr uint8_t kLsrBi = 0x10;
 constexpr uint8_t kLsrThre = 0x20;
@@ -419,8 +420,13 @@ void Uart16550::assemble(const Character& c) {
     RxChar in{.data = 0, .errors = kLsrBi};
     if (!c.isBreak) {
         in.data = c.data & wordMask();
+        in.errors = 0;
         // Sent at another speed or format the receiver samples garbage and misses the stop bit.
-        in.errors = c.frame == frame() ? 0 : kLsrFe;
+        if (c.frame != frame()) {
+            in.errors = kLsrFe;
+        } else if (c.parityError && (lcr_ & kLcrParity)) {
+            in.errors = kLsrPe;
+        }
     }
     if (rxFifo_.size() == fifoCapacity()) {
         lsrErrors_ |= kLsrOe;

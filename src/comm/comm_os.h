@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "comm/comm.h"
+
+namespace sim {
+class SimulatedPc;
+}
+
+namespace comm {
+
+// What every operating system supplies to the component: one open serial device, with the
+// effects of the Win32 comm calls the component makes. Calls return 0 or the system's error
+// number. Every call may come after close(), and then fails without touching any handle.
+// read(), write(), clearCommError() and purgeComm() may be called from any thread, beside a
+// pending waitCommEvent() on the watcher thread.
+class OsPort {
+public:
+    virtual ~OsPort() = default;
+
+    // The number the component shows as its Handle; never kInvalidHandle.
+    virtual intptr_t handle() const = 0;
+    // GetFileType() == FILE_TYPE_CHAR.
+    virtual bool isCharacterDevice() const = 0;
+    // Releases the device; a pending wait or transfer ends at once.
+    virtual void close() = 0;
+
+    virtual int setupComm(uint32_t inQueue, uint32_t outQueue) = 0;
+    virtual int getCommState(Dcb& dcb) = 0;
+    virtual int setCommState(const Dcb& dcb) = 0;
+    // SetCommTimeouts(MAXDWORD, 0, 0, 0, 0): a read returns at once with what has arrived.
+    virtual int setReadsReturnAtOnce() = 0;
+    virtual int setCommMask(uint32_t mask) = 0;
+
+    enum class Wait { kEvent, kCancelled, kFailed };
+    // Blocks until an event of the mask happens (its bits in `events`), until cancelWait(), or
+    // fails (error set). Events that come while nobody waits are kept for the next wait.
+    virtual Wait waitCommEvent(uint32_t& events, int& error) = 0;
+    // Ends the pending waitCommEvent() and every later one: the watcher is stopping.
+    virtual void cancelWait() = 0;
+
+    struct ComStat {
+        uint32_t cbInQue = 0;
+        uint32_t cbOutQue = 0;
+    };
+    virtual int clearCommError(uint32_t& errors, ComStat& stat) = 0;
+    virtual int purgeComm(uint32_t flags) = 0;
+
+    // A transfer either completes within the time-out or is taken back before returning:
+    // nothing of it is left running after the call.
+    struct Transfer {
+        enum Status { kDone, kTimedOut, kFailed } status = kDone;
+        int32_t count = 0;
+        int error = 0;
+    };
+    virtual Transfer read(uint8_t* buffer, int32_t count, int32_t timeoutMs) = 0;
+    virtual Transfer write(const uint8_t* buffer, int32_t count, int32_t timeoutMs) = 0;
+
+    virtual int escapeCommFunction(uint32_t code) = 0;
+    virtual int getCommModemStatus(uint32_t& status) = 0;
+    virtual int getProviderSubType(int32_t& type) = 0;
+};
+
+inline constexpr uint32_t PURGE_TXABORT = 0x0001;
+inline constexpr uint32_t PURGE_RXABORT = 0x0002;
+inline constexpr uint32_t PURGE_TXCLEAR = 0x0004;
+inline constexpr uint32_t PURGE_RXCLEAR = 0x0008;
+inline constexpr uint32_t kPurgeAll = 0x000F;
+
+inline constexpr uint32_t MS_CTS_ON = 0x10;
+inline constexpr uint32_t MS_DSR_ON = 0x20;
+inline constexpr uint32_t MS_RING_ON = 0x40;
+inline constexpr uint32_t MS_RLSD_ON = 0x80;
+
+inline constexpr int32_t PST_RS232 = 1;
+
+// Opens a device by the name the user gave (CreateFileA, exclusive, overlapped). On failure the
+// result is empty and error holds the system's error number.
+std::shared_ptr<OsPort> osOpen(const std::string& name, int& error);
+
+// How a device name is resolved: "ComN" (any case, N from 1) is simulated UART N while the
+// simulated PC is the backend (there are four), otherwise /dev/ttyS(N-1); a name with "/" is a path
+// used as it is; any other name is looked up under /dev.
+struct DeviceTarget {
+    int simulatedCom = 0;  // 1-4, or 0 for a path
+    std::string path;
+};
+DeviceTarget resolveDeviceName(const std::string& name, bool simulatedBackend);
+
+// One step above normal priority for the calling thread, where the system lets the process
+// raise it; otherwise the thread stays as it is (it costs latency, nothing else).
+void raiseCurrentThreadPriority();
+
+// The simulated serial driver: COM n (1-4) of pc, programmed as a PC's serial driver programs
+// its UART. Only one opening of a port at a time: a second gets EBUSY.
+std::shared_ptr<OsPort> openSimulatedPort(sim::SimulatedPc& pc, int com, int& error);
+
+}  // namespace comm

@@ -1,0 +1,503 @@
+// The serial device on Linux: termios and the tty ioctls.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <iostream>
+#include <mutex>
+#include <shared_mutex>
+
+#include "comm/comm_os.h"
+#include "comm/linux_baud.h"
+#include "comm/linux_termios.h"
+#include "platform/linux_driver_host.h"
+#include "sim/simulated_pc.h"
+
+namespace comm {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// While a transmission is under way, how often the watcher looks whether the output queue has
+// drained (EV_TXEMPTY); while modem or error events are wanted on a port that counts them, how
+// often it compares the counters. A pseudo-terminal has neither, and its watcher sleeps until
+// something arrives.
+constexpr int kTxDrainPollMs = 2;
+constexpr int kLineCountPollMs = 10;
+constexpr uint32_t kLineCountEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR;
+
+void signal(int eventFd) {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = ::write(eventFd, &one, sizeof one);
+}
+
+void drain(int eventFd) {
+    uint64_t count = 0;
+    [[maybe_unused]] ssize_t ignored = ::read(eventFd, &count, sizeof count);
+}
+
+int remainingMs(SteadyClock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+class LinuxPort final : public OsPort {
+public:
+    LinuxPort(int fd, bool characterDevice);
+    ~LinuxPort() override;
+
+    intptr_t handle() const override { return handle_; }
+    bool isCharacterDevice() const override { return characterDevice_; }
+    void close() override;
+
+    int setupComm(uint32_t inQueue, uint32_t outQueue) override;
+    int getCommState(Dcb& dcb) override;
+    int setCommState(const Dcb& dcb) override;
+    int setReadsReturnAtOnce() override;
+    int setCommMask(uint32_t mask) override;
+    Wait waitCommEvent(uint32_t& events, int& error) override;
+    void cancelWait() override;
+    int clearCommError(uint32_t& errors, ComStat& stat) override;
+    int purgeComm(uint32_t flags) override;
+    Transfer read(uint8_t* buffer, int32_t count, int32_t timeoutMs) override;
+    Transfer write(const uint8_t* buffer, int32_t count, int32_t timeoutMs) override;
+    int escapeCommFunction(uint32_t code) override;
+    int getCommModemStatus(uint32_t& status) override;
+    int getProviderSubType(int32_t& type) override;
+
+private:
+    // The calls below hold fdLock_ (shared) and state_.
+    void pumpInput();
+    void hangUp();
+    void compareLineCounts();
+    void raise(uint32_t event) { pending_ |= event & mask_; }
+    int modemBits(unsigned long request, int bits);
+
+    const intptr_t handle_;
+    const bool characterDevice_;
+    int fd_;
+    const int closeFd_;  // signalled once, at close, for everyone who polls
+    const int kickFd_;   // wakes the watcher: Stop, room in the input queue, output started
+
+    // close() takes it exclusively, so the descriptor is never closed (and its number never
+    // reused) under a call that still uses it.
+    std::shared_mutex fdLock_;
+    std::atomic<bool> closed_{false};
+    std::atomic<bool> cancelled_{false};
+
+    std::mutex state_;
+    std::deque<uint8_t> input_;  // the driver's input queue, ReadBufSize long
+    size_t inputCapacity_ = 4096;
+    uint32_t mask_ = 0;
+    uint32_t pending_ = 0;
+    uint32_t errors_ = 0;
+    bool hungUp_ = false;
+    bool draining_ = false;  // written data not yet gone: EV_TXEMPTY is owed
+    bool countsKnown_ = false;
+    serial_icounter_struct counts_{};
+    // The flag word and characters as last set; termios knows only part of them.
+    Dcb dcb_;
+};
+
+LinuxPort::LinuxPort(int fd, bool characterDevice)
+    : handle_(fd),
+      characterDevice_(characterDevice),
+      fd_(fd),
+      closeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      kickFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    dcb_.Flags = kDcbBinary | kDcbDtrControlEnable | kDcbRtsControlEnable;
+    termios t{};
+    if (::tcgetattr(fd_, &t) == 0) {
+        if (t.c_cflag & CRTSCTS)
+            dcb_.Flags =
+                (dcb_.Flags & ~kDcbRtsControlMask) | kDcbOutxCtsFlow | kDcbRtsControlHandshake;
+        if (t.c_iflag & IXON) dcb_.Flags |= kDcbOutX;
+        if (t.c_iflag & IXOFF) dcb_.Flags |= kDcbInX;
+        if (t.c_iflag & INPCK) dcb_.Flags |= kDcbParity;
+    }
+}
+
+LinuxPort::~LinuxPort() {
+    close();
+    if (closeFd_ >= 0) ::close(closeFd_);
+    if (kickFd_ >= 0) ::close(kickFd_);
+}
+
+void LinuxPort::close() {
+    if (closed_.exchange(true)) return;
+    signal(closeFd_);
+    std::unique_lock guard(fdLock_);
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+int LinuxPort::setupComm(uint32_t inQueue, uint32_t) {
+    std::shared_lock fdGuard(fdLock_);
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    inputCapacity_ = inQueue == 0 ? 1 : inQueue;
+    signal(kickFd_);
+    return 0;
+}
+
+int LinuxPort::getCommState(Dcb& dcb) {
+    std::shared_lock fdGuard(fdLock_);
+    if (closed_) return EBADF;
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) return errno;
+    uint32_t speed = 0;
+    if (int error = linux_baud::getLineSpeed(fd_, speed)) return error;
+    std::lock_guard guard(state_);
+    dcb = dcb_;
+    dcb.BaudRate = speed;
+    switch (t.c_cflag & CSIZE) {
+        case CS5:
+            dcb.ByteSize = 5;
+            break;
+        case CS6:
+            dcb.ByteSize = 6;
+            break;
+        case CS7:
+            dcb.ByteSize = 7;
+            break;
+        default:
+            dcb.ByteSize = 8;
+    }
+    dcb.Parity = 0;
+    if (t.c_cflag & PARENB) {
+        const bool odd = (t.c_cflag & PARODD) != 0;
+        dcb.Parity = (t.c_cflag & CMSPAR) ? (odd ? 3 : 4) : (odd ? 1 : 2);
+    }
+    if (!(t.c_cflag & CSTOPB)) dcb.StopBits = 0;
+    dcb.XonChar = static_cast<char>(t.c_cc[VSTART]);
+    dcb.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
+    return 0;
+}
+
+// termios has no DTR/DSR flow control, no DSR sensitivity, no error or null character
+// handling: those flags are kept (GetCommState returns them) but do not act on the line. DTR
+// and RTS follow their control modes as a PC driver sets them; a pseudo-terminal has no modem
+// lines, and the line settings must still apply to it, so refused line changes are ignored.
+int LinuxPort::setCommState(const Dcb& dcb) {
+    std::shared_lock fdGuard(fdLock_);
+    if (closed_) return EBADF;
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) return errno;
+    if (int error = termiosFromDcb(dcb, t)) return error;
+    if (::tcsetattr(fd_, TCSANOW, &t) != 0) return errno;
+    if (!standardSpeed(dcb.BaudRate)) {
+        if (int error = linux_baud::setLineSpeed(fd_, dcb.BaudRate)) return error;
+    }
+
+    const uint32_t dtrControl = dcb.Flags & kDcbDtrControlMask;
+    const uint32_t rtsControl = dcb.Flags & kDcbRtsControlMask;
+    modemBits(dtrControl == 0 ? TIOCMBIC : TIOCMBIS, TIOCM_DTR);
+    if (rtsControl != kDcbRtsControlHandshake)
+        modemBits(rtsControl == 0 ? TIOCMBIC : TIOCMBIS, TIOCM_RTS);
+
+    std::lock_guard guard(state_);
+    dcb_ = dcb;
+    return 0;
+}
+
+int LinuxPort::modemBits(unsigned long request, int bits) {
+    return ::ioctl(fd_, request, &bits) == 0 ? 0 : errno;
+}
+
+int LinuxPort::setReadsReturnAtOnce() {
+    std::shared_lock fdGuard(fdLock_);
+    if (closed_) return EBADF;
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) return errno;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    return ::tcsetattr(fd_, TCSANOW, &t) == 0 ? 0 : errno;
+}
+
+int LinuxPort::setCommMask(uint32_t mask) {
+    std::shared_lock fdGuard(fdLock_);
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    mask_ = mask;
+    pending_ = 0;
+    countsKnown_ = ::ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
+    signal(kickFd_);
+    return 0;
+}
+
+// Moves what the tty has into the input queue, as far as it has room: only new bytes raise
+// EV_RXCHAR, and bytes waiting unread never wake the watcher again.
+void LinuxPort::pumpInput() {
+    while (!hungUp_ && input_.size() < inputCapacity_) {
+        uint8_t chunk[4096];
+        const size_t room = std::min(sizeof chunk, inputCapacity_ - input_.size());
+        const ssize_t n = ::read(fd_, chunk, room);
+        if (n > 0) {
+            input_.insert(input_.end(), chunk, chunk + n);
+            raise(EV_RXCHAR);
+            for (ssize_t i = 0; i < n; ++i)
+                if (chunk[i] == static_cast<uint8_t>(dcb_.EvtChar)) raise(EV_RXFLAG);
+            continue;
+        }
+        // With VMIN and VTIME 0 an empty tty reads 0 bytes; before that, EAGAIN.
+        if (n == 0 || errno == EAGAIN || errno == EINTR) return;
+        hangUp();
+    }
+}
+
+// An I/O error or a hang-up on a tty: the device is gone (the far end of a pseudo-terminal
+// closed, an adapter pulled out). Reported once, as an I/O error.
+void LinuxPort::hangUp() {
+    if (hungUp_) return;
+    hungUp_ = true;
+    errors_ |= CE_IOE;
+    raise(EV_ERR);
+}
+
+void LinuxPort::compareLineCounts() {
+    if (!countsKnown_) return;
+    serial_icounter_struct now{};
+    if (::ioctl(fd_, TIOCGICOUNT, &now) != 0) return;
+    if (now.cts != counts_.cts) raise(EV_CTS);
+    if (now.dsr != counts_.dsr) raise(EV_DSR);
+    if (now.dcd != counts_.dcd) raise(EV_RLSD);
+    if (now.rng != counts_.rng) raise(EV_RING);
+    uint32_t errors = 0;
+    if (now.brk != counts_.brk) {
+        errors |= CE_BREAK;
+        raise(EV_BREAK);
+    }
+    if (now.frame != counts_.frame) errors |= CE_FRAME;
+    if (now.parity != counts_.parity) errors |= CE_RXPARITY;
+    if (now.overrun != counts_.overrun) errors |= CE_OVERRUN;
+    if (now.buf_overrun != counts_.buf_overrun) errors |= CE_RXOVER;
+    if (errors) {
+        errors_ |= errors;
+        if (errors & ~CE_BREAK) raise(EV_ERR);
+    }
+    counts_ = now;
+}
+
+OsPort::Wait LinuxPort::waitCommEvent(uint32_t& events, int& error) {
+    std::shared_lock fdGuard(fdLock_);
+    for (;;) {
+        if (closed_) {
+            error = EBADF;
+            return Wait::kFailed;
+        }
+        if (cancelled_) return Wait::kCancelled;
+        pollfd fds[3] = {{closeFd_, POLLIN, 0}, {kickFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
+        nfds_t count = 2;
+        int timeoutMs = -1;
+        {
+            std::lock_guard guard(state_);
+            if (mask_ == 0) {
+                error = EINVAL;
+                return Wait::kFailed;
+            }
+            pumpInput();
+            compareLineCounts();
+            if (draining_) {
+                int queued = 0;
+                if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
+                    draining_ = false;
+                    raise(EV_TXEMPTY);
+                }
+            }
+            if (pending_) {
+                events = pending_;
+                pending_ = 0;
+                return Wait::kEvent;
+            }
+            // A hung-up tty polls readable for ever: only close or stop can matter now.
+            if (!hungUp_ && input_.size() < inputCapacity_) count = 3;
+            if (!hungUp_ && countsKnown_ && (mask_ & kLineCountEvents))
+                timeoutMs = kLineCountPollMs;
+            if (draining_) timeoutMs = kTxDrainPollMs;
+        }
+        ::poll(fds, count, timeoutMs);
+        if (fds[1].revents & POLLIN) drain(kickFd_);
+        if (count == 3 && (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            std::lock_guard guard(state_);
+            pumpInput();
+            hangUp();
+        }
+    }
+}
+
+void LinuxPort::cancelWait() {
+    cancelled_ = true;
+    signal(kickFd_);
+}
+
+int LinuxPort::clearCommError(uint32_t& errors, ComStat& stat) {
+    std::shared_lock fdGuard(fdLock_);
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    pumpInput();
+    errors = errors_;
+    errors_ = 0;
+    stat.cbInQue = static_cast<uint32_t>(input_.size());
+    int queued = 0;
+    stat.cbOutQue = ::ioctl(fd_, TIOCOUTQ, &queued) == 0 ? static_cast<uint32_t>(queued) : 0;
+    return 0;
+}
+
+int LinuxPort::purgeComm(uint32_t flags) {
+    std::shared_lock fdGuard(fdLock_);
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) {
+        input_.clear();
+        ::tcflush(fd_, TCIFLUSH);
+        signal(kickFd_);
+    }
+    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) ::tcflush(fd_, TCOFLUSH);
+    return 0;
+}
+
+// Reads return at once with what has arrived: the time-out never comes into it.
+OsPort::Transfer LinuxPort::read(uint8_t* buffer, int32_t count, int32_t) {
+    std::shared_lock fdGuard(fdLock_);
+    if (closed_) return Transfer{Transfer::kFailed, 0, EBADF};
+    std::lock_guard guard(state_);
+    const bool wasFull = input_.size() >= inputCapacity_;
+    pumpInput();
+    if (input_.empty() && hungUp_) return Transfer{Transfer::kFailed, 0, EIO};
+    const size_t n = std::min(input_.size(), static_cast<size_t>(count));
+    std::copy_n(input_.begin(), n, buffer);
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    if (wasFull && n > 0) signal(kickFd_);
+    return Transfer{Transfer::kDone, static_cast<int32_t>(n), 0};
+}
+
+// Writes until everything is with the tty or the time-out passes; what the tty has taken by
+// then goes out, the rest is dropped, and nothing refers to the caller's buffer afterwards.
+OsPort::Transfer LinuxPort::write(const uint8_t* buffer, int32_t count, int32_t timeoutMs) {
+    std::shared_lock fdGuard(fdLock_);
+    const SteadyClock::time_point deadline =
+        SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    int32_t written = 0;
+    while (written < count) {
+        if (closed_) return Transfer{Transfer::kFailed, written, EBADF};
+        const ssize_t n = ::write(fd_, buffer + written, static_cast<size_t>(count - written));
+        if (n > 0) {
+            written += static_cast<int32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return Transfer{Transfer::kFailed, written, errno};
+        const int left = remainingMs(deadline);
+        if (left == 0) return Transfer{Transfer::kTimedOut, written, 0};
+        pollfd fds[2] = {{closeFd_, POLLIN, 0}, {fd_, POLLOUT, 0}};
+        ::poll(fds, 2, left);
+        if (fds[1].revents & (POLLERR | POLLHUP)) return Transfer{Transfer::kFailed, written, EIO};
+    }
+    if (count > 0) {
+        std::lock_guard guard(state_);
+        draining_ = true;
+        signal(kickFd_);
+    }
+    return Transfer{Transfer::kDone, written, 0};
+}
+
+int LinuxPort::escapeCommFunction(uint32_t code) {
+    std::shared_lock fdGuard(fdLock_);
+    if (closed_) return EBADF;
+    switch (code) {
+        case SETXOFF:
+            return ::tcflow(fd_, TCOOFF) == 0 ? 0 : errno;
+        case SETXON:
+            return ::tcflow(fd_, TCOON) == 0 ? 0 : errno;
+        case SETRTS:
+            return modemBits(TIOCMBIS, TIOCM_RTS);
+        case CLRRTS:
+            return modemBits(TIOCMBIC, TIOCM_RTS);
+        case SETDTR:
+            return modemBits(TIOCMBIS, TIOCM_DTR);
+        case CLRDTR:
+            return modemBits(TIOCMBIC, TIOCM_DTR);
+        case SETBREAK:
+            return ::ioctl(fd_, TIOCSBRK) == 0 ? 0 : errno;
+        case CLRBREAK:
+            return ::ioctl(fd_, TIOCCBRK) == 0 ? 0 : errno;
+        default:
+            return EINVAL;
+    }
+}
+
+int LinuxPort::getCommModemStatus(uint32_t& status) {
+    std::shared_lock fdGuard(fdLock_);
+    if (closed_) return EBADF;
+    int bits = 0;
+    if (::ioctl(fd_, TIOCMGET, &bits) != 0) return errno;
+    status = ((bits & TIOCM_CTS) ? MS_CTS_ON : 0) | ((bits & TIOCM_DSR) ? MS_DSR_ON : 0) |
+             ((bits & TIOCM_RNG) ? MS_RING_ON : 0) | ((bits & TIOCM_CAR) ? MS_RLSD_ON : 0);
+    return 0;
+}
+
+// Only a serial driver answers TIOCGSERIAL; such a port is an RS-232 port.
+int LinuxPort::getProviderSubType(int32_t& type) {
+    std::shared_lock fdGuard(fdLock_);
+    if (closed_) return EBADF;
+    serial_struct info{};
+    if (::ioctl(fd_, TIOCGSERIAL, &info) != 0) return errno;
+    type = PST_RS232;
+    return 0;
+}
+
+bool simulatedBackend() {
+    return platform::portBackendFromSetting(std::getenv("QUILLMOR_PORTS"), std::cerr) ==
+           platform::PortBackend::Simulated;
+}
+
+}  // namespace
+
+std::shared_ptr<OsPort> osOpen(const std::string& name, int& error) {
+    const DeviceTarget target = resolveDeviceName(name, simulatedBackend());
+    if (target.simulatedCom != 0)
+        return openSimulatedPort(sim::SimulatedPc::instance(), target.simulatedCom, error);
+    const int fd = ::open(target.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    struct stat st {};
+    const bool characterDevice = ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode);
+    // Exclusive, as the system's comm service opens a port: a second opening fails as busy.
+    // TIOCEXCL keeps other programs out but not the superuser; the lock keeps out every
+    // other opening through this component.
+    if (characterDevice && ::isatty(fd)) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            error = errno == EWOULDBLOCK ? EBUSY : errno;
+            ::close(fd);
+            return nullptr;
+        }
+        ::ioctl(fd, TIOCEXCL);
+    }
+    return std::make_shared<LinuxPort>(fd, characterDevice);
+}
+
+void raiseCurrentThreadPriority() {
+    const int current = ::getpriority(PRIO_PROCESS, 0);
+    [[maybe_unused]] int refused =
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), current - 1);
+}
+
+}  // namespace comm

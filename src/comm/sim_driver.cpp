@@ -1,0 +1,476 @@
+// The simulated serial driver: a UART of the simulated PC driven the way a PC's serial driver
+// drives its 16550, so that the register monitor shows what it would show on a real PC.
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+
+#include "comm/comm_os.h"
+#include "sim/simulated_pc.h"
+#include "sim/uart16550.h"
+
+namespace comm {
+
+namespace {
+
+constexpr std::array<uint16_t, 4> kComBase = {0x3F8, 0x2F8, 0x3E8, 0x2E8};
+
+constexpr uint8_t kIerAll = 0x0F;  // received data, THR empty, line status, modem status
+constexpr uint8_t kIirNoInterrupt = 0x01;
+constexpr uint8_t kIirIdMask = 0x0F;
+constexpr uint8_t kIirModemStatus = 0x00;
+constexpr uint8_t kIirThrEmpty = 0x02;
+constexpr uint8_t kIirReceived = 0x04;
+constexpr uint8_t kIirLineStatus = 0x06;
+constexpr uint8_t kIirTimeout = 0x0C;
+// FIFOs on and cleared, receiver trigger at 8 bytes as PC drivers program a 16550A.
+constexpr uint8_t kFcrOn = 0x87;
+constexpr uint8_t kFcrClearRx = 0x02;
+constexpr uint8_t kFcrClearTx = 0x04;
+constexpr uint8_t kLcrDlab = 0x80;
+constexpr uint8_t kLcrBreak = 0x40;
+constexpr uint8_t kMcrDtr = 0x01;
+constexpr uint8_t kMcrRts = 0x02;
+constexpr uint8_t kMcrOut2 = 0x08;  // gates the UART's interrupt onto the PC's IRQ line
+constexpr uint8_t kLsrDataReady = 0x01;
+constexpr uint8_t kLsrOverrun = 0x02;
+constexpr uint8_t kLsrParity = 0x04;
+constexpr uint8_t kLsrFraming = 0x08;
+constexpr uint8_t kLsrBreak = 0x10;
+constexpr uint8_t kMsrDeltaCts = 0x01;
+constexpr uint8_t kMsrDeltaDsr = 0x02;
+constexpr uint8_t kMsrTrailingRi = 0x04;
+constexpr uint8_t kMsrDeltaDcd = 0x08;
+constexpr uint8_t kMsrCts = 0x10;
+constexpr size_t kTxFifo = 16;
+// A driver services one interrupt until the UART has nothing more to say; this bounds a pass
+// in case another program keeps reading the same registers under it.
+constexpr int kMaxServiceRounds = 64;
+constexpr double kClockHz = 115200.0;  // 1.8432 MHz / 16
+constexpr double kMaxRateError = 0.03;
+constexpr std::chrono::seconds kIdleWait{1};
+
+std::mutex claimsLock;
+std::set<std::pair<const sim::SimulatedPc*, int>> claims;
+std::atomic<intptr_t> nextHandle{0x10000};
+
+class SimPort final : public OsPort {
+public:
+    SimPort(sim::SimulatedPc& pc, int com);
+    ~SimPort() override;
+
+    intptr_t handle() const override { return handle_; }
+    bool isCharacterDevice() const override { return true; }
+    void close() override;
+
+    int setupComm(uint32_t inQueue, uint32_t outQueue) override;
+    int getCommState(Dcb& dcb) override;
+    int setCommState(const Dcb& dcb) override;
+    int setReadsReturnAtOnce() override { return closed_ ? EBADF : 0; }
+    int setCommMask(uint32_t mask) override;
+    Wait waitCommEvent(uint32_t& events, int& error) override;
+    void cancelWait() override;
+    int clearCommError(uint32_t& errors, ComStat& stat) override;
+    int purgeComm(uint32_t flags) override;
+    Transfer read(uint8_t* buffer, int32_t count, int32_t timeoutMs) override;
+    Transfer write(const uint8_t* buffer, int32_t count, int32_t timeoutMs) override;
+    int escapeCommFunction(uint32_t code) override;
+    int getCommModemStatus(uint32_t& status) override;
+    int getProviderSubType(int32_t& type) override;
+
+private:
+    uint8_t in(uint8_t offset) { return pc_.in(static_cast<uint16_t>(base_ + offset)); }
+    void out(uint8_t offset, uint8_t value) {
+        pc_.out(static_cast<uint16_t>(base_ + offset), value);
+    }
+    // The interrupt service routine and its parts; all run under state_.
+    void interruptThread();
+    void service();
+    void noteLineStatus(uint8_t lsr);
+    void receiveAll(uint8_t lsr);
+    void store(uint8_t byte);
+    void transmit();
+    void noteModemStatus(uint8_t msr);
+    void raise(uint32_t event) { pending_ |= event & mask_; }
+
+    sim::SimulatedPc& pc_;
+    const int com_;
+    const uint16_t base_;
+    const intptr_t handle_;
+    std::atomic<bool> closed_{false};
+    std::atomic<bool> stopping_{false};
+    std::thread isr_;
+
+    std::mutex state_;
+    std::condition_variable changed_;
+    bool cancelled_ = false;
+    std::deque<uint8_t> input_;
+    size_t inputCapacity_ = 4096;
+    std::deque<uint8_t> output_;
+    bool transmitting_ = false;  // bytes went into THR and its empty interrupt is still due
+    bool txEmptyOwed_ = false;   // data was sent since the last EV_TXEMPTY
+    bool heldByXoff_ = false;
+    uint8_t lcr_ = 0x03;
+    uint8_t mcr_ = kMcrDtr | kMcrRts | kMcrOut2;
+    uint8_t msr_ = 0;
+    uint32_t mask_ = 0;
+    uint32_t pending_ = 0;
+    uint32_t errors_ = 0;
+    Dcb dcb_;
+};
+
+SimPort::SimPort(sim::SimulatedPc& pc, int com)
+    : pc_(pc), com_(com), base_(kComBase[com - 1]), handle_(nextHandle++) {
+    dcb_.Flags = kDcbBinary | kDcbDtrControlEnable | kDcbRtsControlEnable;
+    out(sim::reg::kIerDlm, 0);
+    out(sim::reg::kIirFcr, kFcrOn);
+    // What the UART held from before is not ours: stale status and data are read away.
+    in(sim::reg::kLsr);
+    in(sim::reg::kRbrThrDll);
+    in(sim::reg::kIirFcr);
+    msr_ = in(sim::reg::kMsr);
+    Dcb initial = dcb_;
+    setCommState(initial);
+    out(sim::reg::kMcr, mcr_);
+    out(sim::reg::kIerDlm, kIerAll);
+    isr_ = std::thread([this] { interruptThread(); });
+}
+
+SimPort::~SimPort() {
+    close();
+}
+
+void SimPort::close() {
+    if (closed_.exchange(true)) return;
+    stopping_ = true;
+    pc_.wakeInterruptWaiters();
+    isr_.join();
+    {
+        std::lock_guard guard(state_);
+        // As a driver's close: interrupts off, DTR, RTS and OUT2 dropped, no break left on.
+        out(sim::reg::kIerDlm, 0);
+        out(sim::reg::kMcr, 0);
+        lcr_ &= static_cast<uint8_t>(~kLcrBreak);
+        out(sim::reg::kLcr, lcr_);
+        changed_.notify_all();
+    }
+    std::lock_guard guard(claimsLock);
+    claims.erase({&pc_, com_});
+}
+
+void SimPort::interruptThread() {
+    while (!stopping_) {
+        const bool raised =
+            pc_.waitForInterrupt(com_, kIdleWait, [this] { return stopping_.load(); });
+        if (!raised || stopping_) continue;
+        std::lock_guard guard(state_);
+        service();
+        changed_.notify_all();
+    }
+}
+
+void SimPort::service() {
+    for (int round = 0; round < kMaxServiceRounds; ++round) {
+        const uint8_t iir = in(sim::reg::kIirFcr);
+        if (iir & kIirNoInterrupt) return;
+        switch (iir & kIirIdMask) {
+            case kIirLineStatus:
+            case kIirReceived:
+            case kIirTimeout:
+                receiveAll(in(sim::reg::kLsr));
+                break;
+            case kIirThrEmpty:
+                transmitting_ = false;
+                transmit();
+                break;
+            case kIirModemStatus:
+                noteModemStatus(in(sim::reg::kMsr));
+                break;
+            default:
+                return;
+        }
+    }
+}
+
+void SimPort::noteLineStatus(uint8_t lsr) {
+    uint32_t errors = 0;
+    if (lsr & kLsrOverrun) errors |= CE_OVERRUN;
+    if (lsr & kLsrParity) errors |= CE_RXPARITY;
+    if (lsr & kLsrFraming) errors |= CE_FRAME;
+    if (lsr & kLsrBreak) {
+        errors |= CE_BREAK;
+        raise(EV_BREAK);
+    }
+    if (errors & ~CE_BREAK) raise(EV_ERR);
+    errors_ |= errors;
+}
+
+// Reading LSR clears its error bits, which belong to the byte at the top of the FIFO: each
+// LSR value read is used for the byte that follows it, never read twice.
+void SimPort::receiveAll(uint8_t lsr) {
+    for (;;) {
+        noteLineStatus(lsr);
+        if (!(lsr & kLsrDataReady)) return;
+        const uint8_t byte = in(sim::reg::kRbrThrDll);
+        // A break arrives as a null character with BI; it is the event, not data.
+        if (!(lsr & kLsrBreak)) store(byte);
+        lsr = in(sim::reg::kLsr);
+    }
+}
+
+void SimPort::store(uint8_t byte) {
+    if (dcb_.Flags & kDcbOutX) {
+        if (byte == static_cast<uint8_t>(dcb_.XoffChar)) {
+            heldByXoff_ = true;
+            return;
+        }
+        if (byte == static_cast<uint8_t>(dcb_.XonChar)) {
+            heldByXoff_ = false;
+            transmit();
+            return;
+        }
+    }
+    if ((dcb_.Flags & kDcbNull) && byte == 0) return;
+    if (input_.size() >= inputCapacity_) {
+        errors_ |= CE_RXOVER;
+        raise(EV_ERR);
+        return;
+    }
+    input_.push_back(byte);
+    raise(EV_RXCHAR);
+    if (byte == static_cast<uint8_t>(dcb_.EvtChar)) raise(EV_RXFLAG);
+}
+
+// Fills the transmitter FIFO while THR is empty; the THR-empty interrupt after the last byte
+// is the EV_TXEMPTY of the output queue.
+void SimPort::transmit() {
+    if (transmitting_) return;
+    const bool ctsHeld = (dcb_.Flags & kDcbOutxCtsFlow) && !(msr_ & kMsrCts);
+    if (output_.empty() || heldByXoff_ || ctsHeld) {
+        if (output_.empty() && txEmptyOwed_) {
+            txEmptyOwed_ = false;
+            raise(EV_TXEMPTY);
+        }
+        return;
+    }
+    for (size_t n = 0; n < kTxFifo && !output_.empty(); ++n) {
+        out(sim::reg::kRbrThrDll, output_.front());
+        output_.pop_front();
+    }
+    transmitting_ = true;
+    txEmptyOwed_ = true;
+}
+
+void SimPort::noteModemStatus(uint8_t msr) {
+    if (msr & kMsrDeltaCts) raise(EV_CTS);
+    if (msr & kMsrDeltaDsr) raise(EV_DSR);
+    if (msr & kMsrTrailingRi) raise(EV_RING);
+    if (msr & kMsrDeltaDcd) raise(EV_RLSD);
+    const bool ctsRose = !(msr_ & kMsrCts) && (msr & kMsrCts);
+    msr_ = msr;
+    if (ctsRose) transmit();
+}
+
+int SimPort::setupComm(uint32_t inQueue, uint32_t) {
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    inputCapacity_ = inQueue == 0 ? 1 : inQueue;
+    return 0;
+}
+
+int SimPort::getCommState(Dcb& dcb) {
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    dcb = dcb_;
+    return 0;
+}
+
+// The divisor must give the rate within 3 %, as a PC driver demands: 56000 runs at 57600,
+// 128000 and 256000 are beyond a PC UART's 115200.
+int SimPort::setCommState(const Dcb& dcb) {
+    if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2 ||
+        dcb.BaudRate == 0)
+        return EINVAL;
+    const double exact = kClockHz / dcb.BaudRate;
+    const double divisor = std::round(exact);
+    if (divisor < 1 || divisor > 65535 ||
+        std::fabs(kClockHz / divisor - dcb.BaudRate) > kMaxRateError * dcb.BaudRate)
+        return EINVAL;
+    if (closed_) return EBADF;
+    static constexpr uint8_t kParityBits[] = {0x00, 0x08, 0x18, 0x28, 0x38};
+    std::lock_guard guard(state_);
+    uint8_t lcr =
+        static_cast<uint8_t>((dcb.ByteSize - 5) | kParityBits[dcb.Parity] | (lcr_ & kLcrBreak));
+    // One stop-bit switch: 1.5 stop bits with 5-bit words, 2 otherwise.
+    if (dcb.StopBits != 0) lcr |= 0x04;
+    const auto latch = static_cast<uint16_t>(divisor);
+    out(sim::reg::kLcr, lcr | kLcrDlab);
+    out(sim::reg::kRbrThrDll, static_cast<uint8_t>(latch & 0xFF));
+    out(sim::reg::kIerDlm, static_cast<uint8_t>(latch >> 8));
+    out(sim::reg::kLcr, lcr);
+    lcr_ = lcr;
+    const uint32_t dtrControl = dcb.Flags & kDcbDtrControlMask;
+    const uint32_t rtsControl = dcb.Flags & kDcbRtsControlMask;
+    mcr_ = static_cast<uint8_t>((mcr_ & ~(kMcrDtr | kMcrRts)) | (dtrControl ? kMcrDtr : 0) |
+                                (rtsControl ? kMcrRts : 0));
+    out(sim::reg::kMcr, mcr_);
+    dcb_ = dcb;
+    return 0;
+}
+
+int SimPort::setCommMask(uint32_t mask) {
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    mask_ = mask;
+    pending_ = 0;
+    return 0;
+}
+
+OsPort::Wait SimPort::waitCommEvent(uint32_t& events, int& error) {
+    std::unique_lock guard(state_);
+    if (mask_ == 0) {
+        error = EINVAL;
+        return Wait::kFailed;
+    }
+    changed_.wait(guard, [this] { return cancelled_ || closed_ || pending_ != 0; });
+    if (cancelled_) return Wait::kCancelled;
+    if (closed_) {
+        error = EBADF;
+        return Wait::kFailed;
+    }
+    events = std::exchange(pending_, 0);
+    return Wait::kEvent;
+}
+
+void SimPort::cancelWait() {
+    std::lock_guard guard(state_);
+    cancelled_ = true;
+    changed_.notify_all();
+}
+
+int SimPort::clearCommError(uint32_t& errors, ComStat& stat) {
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    errors = std::exchange(errors_, 0);
+    stat.cbInQue = static_cast<uint32_t>(input_.size());
+    stat.cbOutQue = static_cast<uint32_t>(output_.size());
+    return 0;
+}
+
+int SimPort::purgeComm(uint32_t flags) {
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    uint8_t fcr = kFcrOn & ~(kFcrClearRx | kFcrClearTx);
+    if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) {
+        input_.clear();
+        fcr |= kFcrClearRx;
+    }
+    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) {
+        output_.clear();
+        fcr |= kFcrClearTx;
+    }
+    out(sim::reg::kIirFcr, fcr);
+    changed_.notify_all();
+    return 0;
+}
+
+OsPort::Transfer SimPort::read(uint8_t* buffer, int32_t count, int32_t) {
+    if (closed_) return Transfer{Transfer::kFailed, 0, EBADF};
+    std::lock_guard guard(state_);
+    const size_t n = std::min(input_.size(), static_cast<size_t>(count));
+    std::copy_n(input_.begin(), n, buffer);
+    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    return Transfer{Transfer::kDone, static_cast<int32_t>(n), 0};
+}
+
+// Complete when every byte is in the UART; on a time-out the bytes not yet there are taken
+// back, so nothing of the caller's write is left to go out later.
+OsPort::Transfer SimPort::write(const uint8_t* buffer, int32_t count, int32_t timeoutMs) {
+    if (closed_) return Transfer{Transfer::kFailed, 0, EBADF};
+    std::unique_lock guard(state_);
+    output_.insert(output_.end(), buffer, buffer + count);
+    transmit();
+    const bool done =
+        changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
+                          [this] { return output_.empty() || closed_; });
+    if (closed_) return Transfer{Transfer::kFailed, 0, EBADF};
+    if (!done) {
+        output_.clear();
+        return Transfer{Transfer::kTimedOut, 0, 0};
+    }
+    return Transfer{Transfer::kDone, count, 0};
+}
+
+int SimPort::escapeCommFunction(uint32_t code) {
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    switch (code) {
+        case SETXOFF:
+            heldByXoff_ = true;
+            return 0;
+        case SETXON:
+            heldByXoff_ = false;
+            transmit();
+            return 0;
+        case SETRTS:
+        case CLRRTS:
+        case SETDTR:
+        case CLRDTR: {
+            const uint8_t bit = (code == SETRTS || code == CLRRTS) ? kMcrRts : kMcrDtr;
+            mcr_ = (code == SETRTS || code == SETDTR) ? (mcr_ | bit) : (mcr_ & ~bit);
+            out(sim::reg::kMcr, mcr_);
+            return 0;
+        }
+        case SETBREAK:
+        case CLRBREAK:
+            lcr_ = code == SETBREAK ? (lcr_ | kLcrBreak) : (lcr_ & ~kLcrBreak);
+            out(sim::reg::kLcr, lcr_);
+            return 0;
+        default:
+            return EINVAL;
+    }
+}
+
+// Reading MSR clears its delta bits, so they are turned into events here, as the interrupt
+// routine would have.
+int SimPort::getCommModemStatus(uint32_t& status) {
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    noteModemStatus(in(sim::reg::kMsr));
+    changed_.notify_all();
+    status = msr_ & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
+    return 0;
+}
+
+int SimPort::getProviderSubType(int32_t& type) {
+    if (closed_) return EBADF;
+    type = PST_RS232;
+    return 0;
+}
+
+}  // namespace
+
+std::shared_ptr<OsPort> openSimulatedPort(sim::SimulatedPc& pc, int com, int& error) {
+    if (com < 1 || com > 4) {
+        error = ENOENT;
+        return nullptr;
+    }
+    {
+        std::lock_guard guard(claimsLock);
+        if (!claims.insert({&pc, com}).second) {
+            error = EBUSY;
+            return nullptr;
+        }
+    }
+    return std::make_shared<SimPort>(pc, com);
+}
+
+}  // namespace comm

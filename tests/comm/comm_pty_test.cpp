@@ -1,0 +1,624 @@
+// TComm on real pseudo-terminals: the test holds the master end, the component opens the slave.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "comm/comm.h"
+#include "comm/comm_os.h"
+#include "comm/linux_baud.h"
+#include "comm/linux_termios.h"
+#include "owner_loop.h"
+
+namespace {
+
+using comm::ECommError;
+using comm::TComm;
+
+// Runs f and returns the ECommError it raised; fails the test when it raises nothing.
+template <typename F>
+ECommError raised(F&& f) {
+    try {
+        f();
+    } catch (const ECommError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no ECommError";
+    return ECommError("", 0);
+}
+
+class PtyComm : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[128] = {};
+        ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+        path = name;
+        comm.SetDeviceName(path);
+    }
+    void TearDown() override {
+        comm.Close();
+        if (master >= 0) ::close(master);
+        ::close(slave);
+    }
+
+    termios slaveTermios() const {
+        termios t{};
+        EXPECT_EQ(::tcgetattr(slave, &t), 0);
+        return t;
+    }
+    void feed(const std::string& bytes) const {
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    std::string drainMaster() const {
+        std::string got;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) got.append(buf, n);
+        return got;
+    }
+    // What the master end receives, waited for by polling the master (the data is already
+    // on its way: nothing is left to chance but the kernel's scheduling).
+    std::string receiveAtMaster(size_t count) const {
+        std::string got;
+        while (got.size() < count) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 5000) <= 0) break;
+            got += drainMaster();
+        }
+        return got;
+    }
+
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    commtest::OwnerLoop loop;
+    TComm comm{loop.runOnOwner()};
+};
+
+TEST(CommDefaults, NewComponentHasTheDocumentedSettings) {
+    commtest::OwnerLoop loop;
+    TComm comm(loop.runOnOwner());
+    EXPECT_EQ(comm.DeviceName(), "Com2");
+    EXPECT_EQ(comm.BaudRate(), comm::br9600);
+    EXPECT_EQ(comm.Parity(), comm::paNone);
+    EXPECT_EQ(comm.Stopbits(), comm::sb10);
+    EXPECT_EQ(comm.Databits(), comm::da8);
+    EXPECT_EQ(comm.FlowControl(), comm::fcDefault);
+    EXPECT_TRUE(comm.Options().empty());
+    EXPECT_EQ(comm.ReadBufSize(), 4096);
+    EXPECT_EQ(comm.WriteBufSize(), 2048);
+    EXPECT_EQ(comm.ReadTimeout(), 1000);
+    EXPECT_EQ(comm.WriteTimeout(), 1000);
+    EXPECT_EQ(comm.MonitorEvents(), comm::TCommEventTypes::all());
+    EXPECT_EQ(comm::eventMask(comm.MonitorEvents()), 0x01FFu);
+    EXPECT_EQ(comm.EventChars().XonChar(), 17);
+    EXPECT_EQ(comm.EventChars().XoffChar(), 19);
+    EXPECT_EQ(comm.EventChars().ErrorChar(), 0);
+    EXPECT_EQ(comm.EventChars().EofChar(), 0);
+    EXPECT_EQ(comm.EventChars().EvtChar(), 0);
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_EQ(comm.ProviderType(), -1);
+    EXPECT_EQ(comm::ProviderTypeName(comm.ProviderType()), "Unknown provider id");
+}
+
+TEST(CommError, MessageEndsWithTheCodeBetweenBlanks) {
+    const ECommError e("Port already assigned (open)", -1);
+    EXPECT_STREQ(e.what(), "Port already assigned (open) (Error: -1) ");
+    EXPECT_EQ(e.ErrorCode, -1);
+}
+
+TEST(CommProviderNames, EveryKnownCodeHasItsTextAndOthersAreUnknown) {
+    const std::vector<std::pair<int32_t, std::string>> table = {
+        {0, "Unspecified"},          {1, "RS-232 serial port"},
+        {2, "Parallel port"},        {3, "RS-422 port"},
+        {4, "RS-423 port"},          {5, "RS-449 port"},
+        {6, "Modem device"},         {0x21, "FAX device"},
+        {0x22, "Scanner device"},    {0x100, "Unspecified network bridge"},
+        {0x101, "LAT protocol"},     {0x102, "TCP/IP Telnet protocol"},
+        {0x103, "X.25 standards"},   {7, "Unknown provider id"},
+        {-1, "Unknown provider id"}, {0x104, "Unknown provider id"}};
+    for (const auto& [code, text] : table) EXPECT_EQ(comm::ProviderTypeName(code), text) << code;
+}
+
+TEST(CommDeviceNames, ComNamesReachTheSimulatedUartOrTtySAndOthersDev) {
+    using comm::resolveDeviceName;
+    EXPECT_EQ(resolveDeviceName("Com1", true).simulatedCom, 1);
+    EXPECT_EQ(resolveDeviceName("cOM4", true).simulatedCom, 4);
+    EXPECT_EQ(resolveDeviceName("Com1", false).path, "/dev/ttyS0");
+    EXPECT_EQ(resolveDeviceName("COM12", false).path, "/dev/ttyS11");
+    EXPECT_EQ(resolveDeviceName("/tmp/x/Com1", true).path, "/tmp/x/Com1");
+    EXPECT_EQ(resolveDeviceName("/tmp/x/Com1", true).simulatedCom, 0);
+    EXPECT_EQ(resolveDeviceName("ttyUSB0", true).path, "/dev/ttyUSB0");
+    EXPECT_EQ(resolveDeviceName("Com", true).path, "/dev/Com");
+    EXPECT_EQ(resolveDeviceName("Com0", true).path, "/dev/Com0");
+    EXPECT_EQ(resolveDeviceName("Com1x", true).path, "/dev/Com1x");
+}
+
+TEST_F(PtyComm, OpensAPseudoTerminalAndCloseReleasesIt) {
+    comm.Open();
+    EXPECT_TRUE(comm.IsOpen());
+    EXPECT_NE(comm.EventThread(), nullptr);
+    comm.Close();
+    EXPECT_FALSE(comm.IsOpen());
+    comm.Close();
+    comm.Open();
+    EXPECT_TRUE(comm.IsOpen());
+}
+
+TEST_F(PtyComm, SecondOpeningOfTheSameDeviceIsRefusedAsBusy) {
+    comm.Open();
+    TComm other(loop.runOnOwner());
+    other.SetDeviceName(path);
+    const ECommError e = raised([&] { other.Open(); });
+    EXPECT_STREQ(e.what(), "Error accessing specified device (Error: 16) ");
+    EXPECT_FALSE(other.IsOpen());
+}
+
+TEST_F(PtyComm, OpenOnAnOpenPortRaisesAlreadyAssigned) {
+    comm.Open();
+    const ECommError e = raised([&] { comm.Open(); });
+    EXPECT_STREQ(e.what(), "Port already assigned (open) (Error: -1) ");
+    EXPECT_TRUE(comm.IsOpen());
+}
+
+TEST_F(PtyComm, FixedPropertiesAreRefusedWhileOpenButAcceptEqualValues) {
+    comm.Open();
+    EXPECT_NO_THROW(comm.SetDeviceName(path));
+    EXPECT_NO_THROW(comm.SetReadBufSize(4096));
+    EXPECT_EQ(raised([&] { comm.SetDeviceName("Com1"); }).ErrorCode, -1);
+    EXPECT_EQ(raised([&] { comm.SetReadBufSize(100); }).ErrorCode, -1);
+    EXPECT_EQ(raised([&] { comm.SetWriteBufSize(100); }).ErrorCode, -1);
+    const ECommError e = raised([&] { comm.SetMonitorEvents({comm::evRxChar}); });
+    EXPECT_STREQ(e.what(), "Port already assigned (open) (Error: -1) ");
+    EXPECT_EQ(comm.DeviceName(), path);
+    EXPECT_EQ(comm.ReadBufSize(), 4096);
+    EXPECT_EQ(comm.WriteBufSize(), 2048);
+    EXPECT_EQ(comm.MonitorEvents(), comm::TCommEventTypes::all());
+    comm.Close();
+    comm.SetReadBufSize(2048);
+    EXPECT_EQ(comm.ReadBufSize(), 2048);
+}
+
+TEST_F(PtyComm, LineSettingsWhileClosedAreStoredAndAppliedByOpen) {
+    comm.SetBaudRate(comm::br115200);
+    EXPECT_EQ(comm.BaudRate(), comm::br115200);
+    termios before = slaveTermios();
+    EXPECT_EQ(::cfgetospeed(&before), B38400) << "the pty's own setting, untouched";
+    comm.Open();
+    termios t = slaveTermios();
+    EXPECT_EQ(::cfgetospeed(&t), B115200);
+}
+
+TEST_F(PtyComm, LineSettingsWhileOpenAreAppliedAtOnce) {
+    comm.Open();
+    comm.SetBaudRate(comm::br19200);
+    termios t = slaveTermios();
+    EXPECT_EQ(::cfgetospeed(&t), B19200);
+    comm.SetStopbits(comm::sb20);
+    EXPECT_TRUE(slaveTermios().c_cflag & CSTOPB);
+}
+
+TEST_F(PtyComm, OutOfRangeOrdinalsKeepTheOldValue) {
+    comm.Open();
+    comm.SetBaudRate(static_cast<comm::TBaudrate>(15));
+    comm.SetBaudRate(static_cast<comm::TBaudrate>(255));
+    comm.SetParity(static_cast<comm::TParity>(5));
+    comm.SetStopbits(static_cast<comm::TStopbits>(3));
+    comm.SetDatabits(static_cast<comm::TDatabits>(5));
+    comm.SetFlowControl(static_cast<comm::TFlowControl>(5));
+    EXPECT_EQ(comm.BaudRate(), comm::br9600);
+    EXPECT_EQ(comm.Parity(), comm::paNone);
+    EXPECT_EQ(comm.Stopbits(), comm::sb10);
+    EXPECT_EQ(comm.Databits(), comm::da8);
+    EXPECT_EQ(comm.FlowControl(), comm::fcDefault);
+    EXPECT_EQ(comm.CurrentDcb().BaudRate, 9600u);
+}
+
+struct RateCase {
+    comm::TBaudrate rate;
+    uint32_t bitsPerSecond;
+};
+
+class PtyRates : public PtyComm, public ::testing::WithParamInterface<RateCase> {};
+
+TEST_P(PtyRates, EveryRateReachesTheTtyIncludingNonStandardOnes) {
+    comm.SetBaudRate(GetParam().rate);
+    comm.Open();
+    uint32_t speed = 0;
+    ASSERT_EQ(comm::linux_baud::getLineSpeed(slave, speed), 0);
+    EXPECT_EQ(speed, GetParam().bitsPerSecond);
+    EXPECT_EQ(comm.CurrentDcb().BaudRate, GetParam().bitsPerSecond);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllRates, PtyRates,
+    ::testing::Values(RateCase{comm::br110, 110}, RateCase{comm::br300, 300},
+                      RateCase{comm::br600, 600}, RateCase{comm::br1200, 1200},
+                      RateCase{comm::br2400, 2400}, RateCase{comm::br4800, 4800},
+                      RateCase{comm::br9600, 9600}, RateCase{comm::br14400, 14400},
+                      RateCase{comm::br19200, 19200}, RateCase{comm::br38400, 38400},
+                      RateCase{comm::br56000, 56000}, RateCase{comm::br57600, 57600},
+                      RateCase{comm::br115200, 115200}, RateCase{comm::br128000, 128000},
+                      RateCase{comm::br256000, 256000}));
+
+// A pseudo-terminal keeps only 8-bit words without parity, so the mapping is checked on the
+// termios record itself.
+TEST(CommTermios, FrameSettingsMapToTermiosBits) {
+    struct Case {
+        uint8_t parity;
+        tcflag_t bits;
+    };
+    for (const Case& c : {Case{0, 0}, Case{1, PARENB | PARODD}, Case{2, PARENB},
+                          Case{3, PARENB | CMSPAR | PARODD}, Case{4, PARENB | CMSPAR}}) {
+        termios t{};
+        comm::Dcb dcb;
+        dcb.Parity = c.parity;
+        ASSERT_EQ(comm::termiosFromDcb(dcb, t), 0);
+        EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), c.bits) << int(c.parity);
+    }
+    const std::pair<uint8_t, tcflag_t> sizes[] = {{5, CS5}, {6, CS6}, {7, CS7}, {8, CS8}};
+    for (const auto& [bits, size] : sizes) {
+        termios t{};
+        t.c_cflag = CS8;
+        comm::Dcb dcb;
+        dcb.ByteSize = bits;
+        ASSERT_EQ(comm::termiosFromDcb(dcb, t), 0);
+        EXPECT_EQ(t.c_cflag & CSIZE, size);
+    }
+    for (uint8_t stop : {1, 2}) {
+        termios t{};
+        comm::Dcb dcb;
+        dcb.StopBits = stop;
+        ASSERT_EQ(comm::termiosFromDcb(dcb, t), 0);
+        EXPECT_TRUE(t.c_cflag & CSTOPB);
+    }
+    termios t{};
+    t.c_lflag = ICANON | ECHO | ISIG;
+    t.c_oflag = OPOST;
+    t.c_iflag = ICRNL | IXON;
+    t.c_cflag = CSTOPB | CRTSCTS;
+    ASSERT_EQ(comm::termiosFromDcb(comm::Dcb{}, t), 0);
+    EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG)) << "raw mode";
+    EXPECT_FALSE(t.c_oflag & OPOST);
+    EXPECT_FALSE(t.c_iflag & (ICRNL | IXON));
+    EXPECT_FALSE(t.c_cflag & (CSTOPB | CRTSCTS));
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST(CommTermios, DcbsNoUartCanRunAreRefused) {
+    for (auto broken :
+         {+[](comm::Dcb& d) { d.ByteSize = 4; }, +[](comm::Dcb& d) { d.ByteSize = 9; },
+          +[](comm::Dcb& d) { d.Parity = 5; }, +[](comm::Dcb& d) { d.StopBits = 3; },
+          +[](comm::Dcb& d) { d.BaudRate = 0; }}) {
+        comm::Dcb dcb;
+        broken(dcb);
+        termios t{};
+        t.c_cflag = CS7;
+        EXPECT_EQ(comm::termiosFromDcb(dcb, t), EINVAL);
+        EXPECT_EQ(t.c_cflag, static_cast<tcflag_t>(CS7));
+    }
+}
+
+TEST_F(PtyComm, FourDataBitsAreRefusedByTheDriverAndKeptStored) {
+    comm.Open();
+    const ECommError e = raised([&] { comm.SetDatabits(comm::da4); });
+    EXPECT_STREQ(e.what(), "Error updating DataControlBlock (Error: 22) ");
+    EXPECT_EQ(comm.Databits(), comm::da4);
+    EXPECT_EQ(slaveTermios().c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+}
+
+TEST_F(PtyComm, FlowControlPresetsAndOptionsBuildTheFlagWordAndTermios) {
+    comm.Open();
+    comm.SetFlowControl(comm::fcCTS);
+    comm.SetOptions({comm::coParityCheck, comm::coDsrSensitivity, comm::coIgnoreXOff,
+                     comm::coErrorChar, comm::coNullStrip});
+    EXPECT_EQ(comm.CurrentDcb().Flags, 0x2CC7u);
+    termios t = slaveTermios();
+    EXPECT_TRUE(t.c_cflag & CRTSCTS);
+    EXPECT_TRUE(t.c_iflag & INPCK);
+    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+
+    comm.SetOptions({});
+    comm.SetFlowControl(comm::fcSoftware);
+    EXPECT_EQ(comm.CurrentDcb().Flags, 0x0301u);
+    t = slaveTermios();
+    EXPECT_FALSE(t.c_cflag & CRTSCTS);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), static_cast<tcflag_t>(IXON | IXOFF));
+
+    comm.SetFlowControl(comm::fcDTR);
+    EXPECT_EQ(comm.CurrentDcb().Flags, 0x0029u);
+    comm.SetFlowControl(comm::fcNone);
+    EXPECT_EQ(comm.CurrentDcb().Flags, 0x0001u) << "DTR and RTS control disabled, no handshake";
+    t = slaveTermios();
+    EXPECT_FALSE(t.c_cflag & CRTSCTS);
+    EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+}
+
+TEST_F(PtyComm, DefaultPresetKeepsTheDriversBitsButOptionsDecideTheirFive) {
+    termios t = slaveTermios();
+    t.c_iflag |= IXON | INPCK;
+    ASSERT_EQ(::tcsetattr(slave, TCSANOW, &t), 0);
+    comm.SetOptions({comm::coNullStrip});
+    comm.Open();
+    EXPECT_EQ(comm.CurrentDcb().Flags, 0x1111u | 0x0800u)
+        << "binary, DTR and RTS enabled, XON/XOFF output as the tty had it; its parity check gone";
+    comm.SetOptions({});
+    EXPECT_EQ(comm.CurrentDcb().Flags, 0x1111u);
+    EXPECT_TRUE(slaveTermios().c_iflag & IXON);
+    EXPECT_FALSE(slaveTermios().c_iflag & INPCK);
+}
+
+TEST_F(PtyComm, XonLimitsAreAQuarterOfTheReadBuffer) {
+    comm.Open();
+    EXPECT_EQ(comm.CurrentDcb().XonLim, 1024);
+    EXPECT_EQ(comm.CurrentDcb().XoffLim, 1024);
+    comm.Close();
+    comm.SetReadBufSize(2048);
+    comm.Open();
+    EXPECT_EQ(comm.CurrentDcb().XonLim, 512);
+}
+
+TEST_F(PtyComm, EventCharactersReachTheDcbAndTheTty) {
+    comm.Open();
+    comm.EventChars().SetXonChar('Q');
+    comm.EventChars().SetXoffChar('S');
+    comm.EventChars().SetEvtChar('\n');
+    EXPECT_EQ(slaveTermios().c_cc[VSTART], 'Q');
+    EXPECT_EQ(slaveTermios().c_cc[VSTOP], 'S');
+    EXPECT_EQ(comm.CurrentDcb().EvtChar, '\n');
+    comm::TCommEventChars copy(nullptr);
+    copy.Assign(comm.EventChars());
+    EXPECT_EQ(copy.XonChar(), 'Q');
+    EXPECT_EQ(copy.EvtChar(), '\n');
+}
+
+TEST_F(PtyComm, DiskFileIsRefusedAsInvalidHandleAndLeftClosed) {
+    char file[] = "/tmp/quillmor-comm-XXXXXX";
+    const int fd = ::mkstemp(file);
+    ASSERT_GE(fd, 0);
+    comm.SetDeviceName(file);
+    const ECommError e = raised([&] { comm.Open(); });
+    EXPECT_STREQ(e.what(), "Invalid device handle, access denied (Error: -1) ");
+    EXPECT_EQ(e.ErrorCode, -1);
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_EQ(comm.EventThread(), nullptr);
+    ::close(fd);
+    ::unlink(file);
+}
+
+TEST_F(PtyComm, MissingDeviceRaisesAccessErrorWithTheSystemsNumber) {
+    comm.SetDeviceName("/nonexistent/quillmor-port");
+    const ECommError e = raised([&] { comm.Open(); });
+    EXPECT_EQ(e.ErrorCode, ENOENT);
+    EXPECT_EQ(std::string(e.what()),
+              "Error accessing specified device (Error: " + std::to_string(ENOENT) + ") ");
+    EXPECT_FALSE(comm.IsOpen());
+}
+
+TEST_F(PtyComm, WriteDeliversToTheFarEndAndZeroBytesWritesNothing) {
+    comm.Open();
+    EXPECT_EQ(comm.Write("", 0), 0);
+    EXPECT_EQ(comm.Write("hello\r\n", 7), 7);
+    EXPECT_EQ(receiveAtMaster(7), "hello\r\n") << "raw: no CR/LF translation";
+}
+
+TEST_F(PtyComm, TransfersOnAClosedPortRaiseWithTheSystemsNumber) {
+    char buf[4];
+    ECommError w = raised([&] { comm.Write("x", 1); });
+    EXPECT_EQ(std::string(w.what()), "Write error (Error: " + std::to_string(EBADF) + ") ");
+    ECommError r = raised([&] { comm.Read(buf, 4); });
+    EXPECT_EQ(std::string(r.what()), "Read error (Error: " + std::to_string(EBADF) + ") ");
+}
+
+TEST_F(PtyComm, ReceivedBytesAreAnnouncedAndReadAtOnceWithoutWaiting) {
+    std::string received;
+    std::vector<int32_t> counts;
+    comm.OnRxChar = [&](comm::TCustomComm* sender, int32_t count) {
+        EXPECT_EQ(sender, &comm);
+        counts.push_back(count);
+        char buf[64];
+        const int32_t n = comm.Read(buf, count + 10);
+        EXPECT_EQ(n, count) << "asks for more than waits, gets what waits";
+        received.append(buf, n);
+    };
+    comm.Open();
+    feed("abc");
+    ASSERT_TRUE(loop.pumpUntil([&] { return received.size() == 3; }));
+    EXPECT_EQ(received, "abc");
+    char buf[8];
+    EXPECT_EQ(comm.Read(buf, sizeof buf), 0) << "nothing waits: returns at once with none";
+}
+
+TEST_F(PtyComm, ReadNeverWritesPastTheCountGiven) {
+    std::string got;
+    comm.OnRxChar = [&](comm::TCustomComm*, int32_t) {
+        for (;;) {
+            char buf[4] = {'-', '-', '-', '-'};
+            const int32_t n = comm.Read(buf, 2);
+            EXPECT_EQ(buf[2], '-');
+            if (n <= 0) break;
+            got.append(buf, n);
+        }
+    };
+    comm.Open();
+    feed("0123456789");
+    ASSERT_TRUE(loop.pumpUntil([&] { return got.size() == 10; }));
+    EXPECT_EQ(got, "0123456789");
+}
+
+TEST_F(PtyComm, WriteTimesOutWhenTheFarEndTakesNothingAndTheNextWriteIsItsOwn) {
+    comm.SetWriteTimeout(20);
+    comm.Open();
+    const std::string block(4096, 'x');
+    int32_t result = 0;
+    for (int i = 0; i < 1000 && result != -1; ++i) result = comm.Write(block.data(), 4096);
+    ASSERT_EQ(result, -1) << "a pty that nobody reads fills up";
+    drainMaster();
+    comm.SetWriteTimeout(1000);
+    EXPECT_EQ(comm.Write("END", 3), 3);
+    const std::string tail = receiveAtMaster(3);
+    ASSERT_GE(tail.size(), 3u);
+    EXPECT_EQ(tail.substr(tail.size() - 3), "END");
+}
+
+TEST_F(PtyComm, XoffStopsOutputAndXonResumesIt) {
+    comm.SetWriteTimeout(20);
+    comm.Open();
+    comm.SetXon(false);
+    const std::string block(8192, 'y');
+    int32_t result = 0;
+    for (int i = 0; i < 100 && result != -1; ++i) result = comm.Write(block.data(), 8192);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(drainMaster(), "") << "nothing left while held by XOFF";
+    comm.SetXon(true);
+    EXPECT_EQ(comm.Write("go", 2), 2);
+    EXPECT_FALSE(receiveAtMaster(2).empty());
+}
+
+TEST_F(PtyComm, BreakThrowsAwayWhatWaitsInTheInputQueue) {
+    int announced = 0;
+    comm.OnRxChar = [&](comm::TCustomComm*, int32_t) { ++announced; };
+    comm.Open();
+    feed("stale");
+    ASSERT_TRUE(loop.pumpUntil([&] { return announced > 0; }));
+    comm.SetBreak(true);
+    char buf[8];
+    EXPECT_EQ(comm.Read(buf, sizeof buf), 0) << "purged after SETBREAK";
+    feed("again");
+    ASSERT_TRUE(loop.pumpUntil([&] { return announced > 1; }));
+    comm.SetBreak(false);
+    EXPECT_EQ(comm.Read(buf, sizeof buf), 0) << "purged after CLRBREAK";
+}
+
+TEST_F(PtyComm, LineControlOnAClosedPortRaisesPortNotOpen) {
+    for (auto call : {&TComm::SetDtr, &TComm::SetRts, &TComm::SetXon, &TComm::SetBreak}) {
+        const ECommError e = raised([&] { (comm.*call)(true); });
+        EXPECT_STREQ(e.what(), "Port not open, unable to complete operation (Error: -1) ");
+    }
+}
+
+TEST_F(PtyComm, ModemLinesAPtyLacksAreReportedAsAFailingEscape) {
+    comm.Open();
+    const ECommError e = raised([&] { comm.SetDtr(true); });
+    EXPECT_EQ(std::string(e.what()),
+              "EscapeCommFunction failure (Error: " + std::to_string(ENOTTY) + ") ");
+    for (int index = 0; index <= 5; ++index) EXPECT_FALSE(comm.ModemSignal(index)) << index;
+    EXPECT_EQ(comm.ProviderType(), -1) << "a pty is no serial driver";
+}
+
+TEST_F(PtyComm, ClosedComponentAnswersNoModemSignal) {
+    for (int index = 1; index <= 4; ++index) EXPECT_FALSE(comm.ModemSignal(index));
+}
+
+TEST_F(PtyComm, EventCharacterRaisesRxFlagAfterRxChar) {
+    std::vector<std::string> order;
+    comm.OnRxChar = [&](comm::TCustomComm*, int32_t count) {
+        order.push_back("rx");
+        std::vector<char> buf(count);
+        comm.Read(buf.data(), count);
+    };
+    comm.OnRxFlag = [&](comm::TCustomComm*) { order.push_back("flag"); };
+    comm.EventChars().SetEvtChar('\n');
+    comm.Open();
+    feed("line\n");
+    ASSERT_TRUE(loop.pumpUntil([&] { return order.size() >= 2; }));
+    EXPECT_EQ(order, (std::vector<std::string>{"rx", "flag"}));
+}
+
+TEST_F(PtyComm, FarEndClosedIsReportedOnceWithoutSpinningAndCloseWorks) {
+    std::vector<int32_t> errors;
+    comm.OnError = [&](comm::TCustomComm*, int32_t e) { errors.push_back(e); };
+    comm.Open();
+    ::close(master);
+    master = -1;
+    ASSERT_TRUE(loop.pumpUntil([&] { return !errors.empty(); }));
+    EXPECT_EQ(errors.front(), static_cast<int32_t>(comm::CE_IOE));
+
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    loop.pumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    const auto cpuUs = [](const rusage& r) {
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
+               r.ru_stime.tv_usec;
+    };
+    EXPECT_LT(cpuUs(after) - cpuUs(before), 100000) << "a gone device must not keep a core busy";
+    EXPECT_EQ(errors.size(), 1u);
+
+    char buf[4];
+    EXPECT_EQ(raised([&] { comm.Read(buf, 4); }).ErrorCode, EIO);
+    EXPECT_EQ(raised([&] { comm.Write("x", 1); }).ErrorCode, EIO);
+    comm.Close();
+    EXPECT_FALSE(comm.IsOpen());
+}
+
+TEST_F(PtyComm, HandlerExceptionEndsTheWatcherButThePortStaysOpen) {
+    int calls = 0;
+    comm.OnRxChar = [&](comm::TCustomComm*, int32_t) {
+        ++calls;
+        throw std::runtime_error("handler failed");
+    };
+    comm.Open();
+    feed("a");
+    ASSERT_TRUE(loop.pumpUntil([&] { return comm.EventThread()->Finished(); }));
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(comm.IsOpen());
+    feed("b");
+    loop.pumpUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(calls, 1) << "no events after the watcher ended";
+    comm.Close();
+    EXPECT_FALSE(comm.IsOpen());
+    comm.Open();
+    feed("c");
+    ASSERT_TRUE(loop.pumpUntil([&] { return calls == 2; })) << "a new opening has a new watcher";
+}
+
+TEST_F(PtyComm, CloseInsideAHandlerEndsTheDispatchWithoutDeadlock) {
+    int flags = 0;
+    comm.OnRxChar = [&](comm::TCustomComm* sender, int32_t) { sender->Close(); };
+    comm.OnRxFlag = [&](comm::TCustomComm*) { ++flags; };
+    comm.EventChars().SetEvtChar('z');
+    comm.Open();
+    feed("z");
+    ASSERT_TRUE(loop.pumpUntil([&] { return !comm.IsOpen(); }));
+    loop.pumpUntil([] { return false; }, std::chrono::milliseconds(20));
+    EXPECT_EQ(flags, 0) << "the rest of the mask belonged to the closed handle";
+    comm.Open();
+    EXPECT_TRUE(comm.IsOpen()) << "the device was released";
+}
+
+// Each cycle opens, receives through the watcher and closes; the watcher may be anywhere in
+// its turn when Close comes. Under ThreadSanitizer this is the race detector's workload.
+TEST_F(PtyComm, ThousandOpenCloseCyclesWithTrafficLeaveNothingBehind) {
+    int received = 0;
+    comm.OnRxChar = [&](comm::TCustomComm* sender, int32_t count) {
+        char buf[64];
+        received += sender->Read(buf, count < 64 ? count : 64);
+    };
+    for (int cycle = 0; cycle < 1000; ++cycle) {
+        comm.Open();
+        ASSERT_EQ(comm.Write("ping", 4), 4);
+        feed("pong");
+        if (cycle % 2 == 0) {
+            const int target = received + 4;
+            ASSERT_TRUE(loop.pumpUntil([&] { return received >= target; })) << cycle;
+        }
+        comm.Close();
+        drainMaster();
+    }
+    EXPECT_GE(received, 2000);
+}
+
+}  // namespace
