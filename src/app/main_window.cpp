@@ -27,6 +27,7 @@
 #include "app/log_pane.h"
 #include "app/resources.h"
 #include "app/user_settings.h"
+#include "driver/driver_window.h"
 #include "monitor/register_monitor.h"
 #include "platform/serial_port_list.h"
 #include "portio/port_io.h"
@@ -219,10 +220,21 @@ void TForm1::buildMenus() {
     menuBar()->setObjectName(QStringLiteral("MainMenu1"));
     addMenuEntries(menuBar(), this, menuBarEntries());
     N19 = findChild<QAction*>(QStringLiteral("N19"));
+    N20 = findChild<QAction*>(QStringLiteral("N20"));
     N22 = findChild<QAction*>(QStringLiteral("N22"));
     N25 = findChild<QAction*>(QStringLiteral("N25"));
     connect(N25, &QAction::triggered, this,
             [this] { widgets::runCommand([this] { N25Click(); }); });
+    connect(N19, &QAction::triggered, this,
+            [this] { widgets::runCommand([this] { N19Click(); }); });
+    connect(N20, &QAction::triggered, this,
+            [this] { widgets::runCommand([this] { N20Click(); }); });
+    // Qt has inverted the check mark before the item's command runs; the command wants the
+    // mark as the user saw it, so the inversion is undone first and done again by the command.
+    connect(N22, &QAction::triggered, this, [this] {
+        N22->setChecked(!N22->isChecked());
+        widgets::runCommand([this] { N22Click(); });
+    });
 }
 
 void TForm1::buildPanels() {
@@ -378,6 +390,42 @@ void TForm1::N25Click() {
         ConfirmTone(600, 100);
         statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры доступен"));
     }
+}
+
+void TForm1::N19Click() {
+    if (!PortIO1_) return;
+    if (PortIO1_->Opened()) {
+        PortIO1_->SetOpened(false);
+        N19->setText(QStringLiteral("Открыть драйвер"));
+        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры невозможен !"));
+    } else {
+        PortIO1_->SetOpened(true);
+    }
+    if (!PortIO1_->Opened()) return;
+    N19->setText(QStringLiteral("Закрыть драйвер"));
+    if (!N25->isChecked())
+        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры доступен"));
+    ConfirmTone(1000, 200);
+    ConfirmTone(600, 100);
+}
+
+void TForm1::N20Click() {
+    if (driverWindow_) driverWindow_->exec();
+}
+
+void TForm1::N22Click() {
+    ConfirmTone(1600, 60);
+    N22->setChecked(!N22->isChecked());
+}
+
+driver::MainWindowLinks TForm1::driverLinks() {
+    return {[this] { return PortIO1_.get(); },
+            [this](const QString& status) { statusPanels_[1]->setText(status); },
+            [this](const QString& caption) { N19->setText(caption); }};
+}
+
+void TForm1::setDriverWindow(driver::TForm5* window) {
+    driverWindow_ = window;
 }
 
 // A settings file that cannot be written must not keep the program from closing: the values

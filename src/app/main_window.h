@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/driver_window.h"
 #include "monitor/change_log.h"
 #include "platform/driver_host.h"
 
@@ -19,6 +20,9 @@ class QLabel;
 class QTabWidget;
 class QTimer;
 
+namespace driver {
+class TForm5;
+}
 namespace monitor {
 class RegisterMonitor;
 }
@@ -40,7 +44,9 @@ class LogPane;
 // (FormActivate), and the first time it also starts the poll; closing it saves the settings,
 // sounds three tones and destroys PortIO1 (FormClose), then emits closed().
 //
-// The menu item N25 locks and unlocks the register panels against input.
+// The menu item N25 locks and unlocks the register panels against input; N19 opens and closes
+// the driver, N20 shows the driver installation window and N22 switches the confirmation
+// tones.
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
@@ -62,6 +68,8 @@ public:
     monitor::RegisterMonitor& registerMonitor() const { return *monitor_; }
     LogPane& leftLog() const { return *RichEdit2; }
     LogPane& rightLog() const { return *RichEdit1; }
+    // The page "Инстр", where the base-port group and the log tools stand.
+    QWidget& toolsPage() const { return *TabSheet3; }
     // Status bar panel 0 (the hint under the mouse), 1 (register input), 2 (serial line).
     QLabel& statusPanel(int index) const;
 
@@ -72,6 +80,15 @@ public:
     // Runs when N25 is triggered. Qt has inverted the item's check mark by then, so this only
     // follows it.
     void N25Click();
+    void N19Click();
+    void N20Click();
+    // Runs the tone with the check mark as it was before the item was chosen, then inverts it.
+    void N22Click();
+
+    // What the driver installation window needs of this window.
+    driver::MainWindowLinks driverLinks();
+    // The window N20 shows; until it is set, N20 does nothing.
+    void setDriverWindow(driver::TForm5* window);
 
     // The program's focus window changed (null: another program has the focus).
     void focusWindowChanged(QWindow* focused);
@@ -113,12 +130,14 @@ private:
     LogPane* RichEdit2 = nullptr;
     QLabel* statusPanels_[3] = {};
     QAction* N19 = nullptr;
+    QAction* N20 = nullptr;
     QAction* N22 = nullptr;
     QAction* N25 = nullptr;
 
     // The window that was last the program's active one; switching to another program and
     // back does not change it, so that return is no activation.
     QPointer<QWindow> lastActive_;
+    QPointer<driver::TForm5> driverWindow_;
     // Repaints of the window are held to the display's pace, however fast the poll changes it.
     QElapsedTimer sincePaint_;
     QTimer* paintLater_ = nullptr;

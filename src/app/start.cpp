@@ -2,11 +2,14 @@
 
 #include <QApplication>
 
+#include "app/log_pane.h"
 #include "app/main_window.h"
-#include "app/shell_windows.h"
 #include "app/splash_window.h"
+#include "driver/driver_window.h"
 #include "help/about_window.h"
 #include "help/help_commands.h"
+#include "log/hint_highlighter.h"
+#include "log/log_tools.h"
 #include "log/viewer_window.h"
 
 namespace app {
@@ -40,12 +43,18 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
     created(*program->Form2);
     program->Form3 = std::make_unique<help::TForm3>();
     created(*program->Form3);
-    program->Form5 = std::make_unique<TForm5>();
+    program->Form5 = std::make_unique<driver::TForm5>(mainWindow->driverLinks(), *program->Form2);
     created(*program->Form5);
+    mainWindow->setDriverWindow(program->Form5.get());
 
-    // The help menu works across windows: its texts show in the viewer, About in Form3.
-    new help::HelpCommands(mainWindow, *program->Form2, *program->Form3, confirmTone,
-                           QCoreApplication::applicationDirPath().toStdString());
+    // The help menu and the log tools work across windows: their texts show in the viewer.
+    auto* helpCommands =
+        new help::HelpCommands(mainWindow, *program->Form2, *program->Form3, confirmTone,
+                               QCoreApplication::applicationDirPath().toStdString());
+    new logs::LogTools(*mainWindow, mainWindow->toolsPage(), mainWindow->leftLog(),
+                       mainWindow->rightLog(), *program->Form2, confirmTone,
+                       [helpCommands] { helpCommands->showHelp(help::kToolHelp); });
+    new logs::HintHighlighter(*mainWindow, mainWindow->statusPanel(0), *program->Form2);
 
     program->Form4->link(
         {mainWindow, [mainWindow] { return mainWindow->OpenDriver(); }, program->Form5.get()});

@@ -12,12 +12,14 @@ class TForm2;
 namespace help {
 class TForm3;
 }
+namespace driver {
+class TForm5;
+}
 
 namespace app {
 
 class TForm1;
 class TForm4;
-class TForm5;
 
 // The program's windows. Each lives until the program ends; they go in the reverse order of
 // their creation.
@@ -28,7 +30,7 @@ struct Program {
     std::unique_ptr<TForm1> Form1;
     std::unique_ptr<logs::TForm2> Form2;
     std::unique_ptr<help::TForm3> Form3;
-    std::unique_ptr<TForm5> Form5;
+    std::unique_ptr<driver::TForm5> Form5;
 };
 
 // Called with each window right after it is created, so the order can be watched.

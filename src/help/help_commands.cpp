@@ -59,13 +59,18 @@ void HelpCommands::connectItem(const char* name, void (HelpCommands::*handler)()
                 [this, handler] { widgets::runCommand([this, handler] { (this->*handler)(); }); });
 }
 
-void HelpCommands::showHelp(const HelpTopic& topic) {
+void showHelpText(logs::TForm2& viewer, const HelpTopic& topic,
+                  const std::string& programDirectory) {
     const std::string path =
-        locateHelpFile(topic.file, QDir::currentPath().toStdString(), programDirectory_);
+        locateHelpFile(topic.file, QDir::currentPath().toStdString(), programDirectory);
     if (path.empty()) throw MissingHelpFile(std::string(topic.file));
-    viewer_.setText(logs::loadLogFile(QString::fromStdString(path)).text);
-    viewer_.setCaption(QString::fromUtf8(topic.caption.data(), qsizetype(topic.caption.size())));
-    viewer_.showViewer(true);
+    viewer.setText(logs::loadLogFile(QString::fromStdString(path)).text);
+    viewer.setCaption(QString::fromUtf8(topic.caption.data(), qsizetype(topic.caption.size())));
+    viewer.showViewer(true);
+}
+
+void HelpCommands::showHelp(const HelpTopic& topic) {
+    showHelpText(viewer_, topic, programDirectory_);
     confirmTone_(500, 150);
     confirmTone_(700, 150);
 }

@@ -16,6 +16,11 @@ class TForm2;
 
 namespace help {
 
+// Shows a help text in the viewer, modally, with the topic's caption; returns once the viewer
+// is closed. A help file that cannot be found or read ends the command before anything shows.
+void showHelpText(logs::TForm2& viewer, const HelpTopic& topic,
+                  const std::string& programDirectory);
+
 // The help menu's commands and the help buttons: the help texts in the viewer, the three
 // information boxes and the about window. It takes the help menu's items from the main window
 // by name; the hidden item N28 leaves the menu but keeps its F1 working in the window.
@@ -30,8 +35,7 @@ public:
     HelpCommands(QWidget* mainWindow, logs::TForm2& viewer, QDialog& about, Tone confirmTone,
                  std::string programDirectory, ShowBox showBox = {});
 
-    // A help button: the topic's text in the viewer, modally, then two tones once it is closed.
-    // A help file that cannot be found or read ends the command before anything is shown.
+    // A help button of the main window: showHelpText(), then two tones once it is closed.
     void showHelp(const HelpTopic& topic);
     void Help1Click();
     void N16Click();

@@ -22,6 +22,8 @@
 
 #include "app/log_pane.h"
 #include "app_fixture.h"
+#include "driver/driver_window.h"
+#include "log/viewer_window.h"
 #include "monitor/register_monitor.h"
 #include "portio/port_io.h"
 
@@ -439,3 +441,102 @@ TEST_F(RegisterInput, RegisterStormKeepsBothPanesBoundedWithTheNewestRecordWhole
 }
 
 }  // namespace
+
+class DriverMenu : public MainWindow {
+protected:
+    void SetUp() override {
+        MainWindow::SetUp();
+        window = startWindow();
+        window->registerMonitor().timer()->stop();
+        host.speakerPortWrites = 0;
+        host.sleptMs = 0;
+    }
+    void trigger(const char* name) { action(*window, name)->trigger(); }
+    QString n19Caption() { return action(*window, "N19")->text(); }
+    QString registerInput() { return window->statusPanel(1).text(); }
+
+    std::unique_ptr<app::TForm1> window;
+};
+
+TEST_F(DriverMenu, N19OnAnOpenDriverClosesItSilently) {
+    ASSERT_TRUE(window->PortIO1()->Opened());
+    trigger("N19");
+    EXPECT_FALSE(window->PortIO1()->Opened());
+    EXPECT_EQ(n19Caption(), "Открыть драйвер");
+    EXPECT_EQ(registerInput(), "Ввод данных в регистры невозможен !");
+    EXPECT_EQ(host.speakerPortWrites, 0);
+}
+
+TEST_F(DriverMenu, N19OnAClosedDriverOpensItWithTwoTones) {
+    trigger("N19");
+    trigger("N19");
+    EXPECT_TRUE(window->PortIO1()->Opened());
+    EXPECT_EQ(n19Caption(), "Закрыть драйвер");
+    EXPECT_EQ(registerInput(), "Ввод данных в регистры доступен");
+    EXPECT_EQ(host.sleptMs, 200u + 100u);
+    EXPECT_EQ(host.speakerPortWrites, 4);
+}
+
+TEST_F(DriverMenu, N19OpeningLeavesTheStatusAloneWhileInputIsLocked) {
+    trigger("N25");
+    trigger("N19");
+    trigger("N19");
+    EXPECT_EQ(n19Caption(), "Закрыть драйвер");
+    EXPECT_EQ(registerInput(), "Ввод данных в регистры невозможен !");
+}
+
+TEST_F(DriverMenu, N19FailedOpenKeepsCaptionAndStatusAndIsSilent) {
+    trigger("N19");
+    host.driverPresent = false;
+    trigger("N19");
+    EXPECT_FALSE(window->PortIO1()->Opened());
+    EXPECT_EQ(n19Caption(), "Открыть драйвер");
+    EXPECT_EQ(registerInput(), "Ввод данных в регистры невозможен !");
+    EXPECT_EQ(host.sleptMs, 0u);
+}
+
+TEST_F(DriverMenu, N22SoundsOnlyWhenSwitchingTheTonesOff) {
+    ASSERT_TRUE(action(*window, "N22")->isChecked());
+    trigger("N22");
+    EXPECT_FALSE(action(*window, "N22")->isChecked());
+    EXPECT_EQ(host.sleptMs, 60u);
+    EXPECT_EQ(host.speakerPortWrites, 2);
+
+    host.sleptMs = 0;
+    trigger("N22");
+    EXPECT_TRUE(action(*window, "N22")->isChecked());
+    EXPECT_EQ(host.sleptMs, 0u);
+}
+
+TEST_F(DriverMenu, F4FlipsTheTonesOncePerPress) {
+    QTest::keyClick(window.get(), Qt::Key_F4);
+    EXPECT_FALSE(action(*window, "N22")->isChecked());
+    QTest::keyClick(window.get(), Qt::Key_F4);
+    EXPECT_TRUE(action(*window, "N22")->isChecked());
+}
+
+TEST_F(DriverMenu, N20ShowsTheDriverWindowModally) {
+    trigger("N20");  // no window set yet: nothing to show, nothing breaks
+
+    logs::TForm2 viewer([](int, int) {});
+    driver::TForm5 installer(window->driverLinks(), viewer);
+    window->setDriverWindow(&installer);
+    bool shownModally = false;
+    QTimer::singleShot(0, &installer, [&] {
+        shownModally = installer.isVisible() && installer.isModal();
+        installer.close();
+    });
+    trigger("N20");
+    EXPECT_TRUE(shownModally);
+}
+
+TEST_F(DriverMenu, DriverLinksReachPortIoStatusPanelAndN19) {
+    const driver::MainWindowLinks links = window->driverLinks();
+    EXPECT_EQ(links.PortIO1(), window->PortIO1());
+    links.setStatusPanel1(QStringLiteral("status"));
+    links.setN19Caption(QStringLiteral("caption"));
+    EXPECT_EQ(registerInput(), "status");
+    EXPECT_EQ(n19Caption(), "caption");
+    window->close();
+    EXPECT_EQ(links.PortIO1(), nullptr);
+}

@@ -7,9 +7,9 @@
 #include <QTimer>
 
 #include "app/main_window.h"
-#include "app/shell_windows.h"
 #include "app/splash_window.h"
 #include "app_fixture.h"
+#include "driver/driver_window.h"
 #include "help/about_window.h"
 #include "log/viewer_window.h"
 

@@ -1,5 +1,4 @@
 #include <unistd.h>
-#include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -111,9 +110,3 @@ TEST(AboutWindow, ShowsItsTextAndClosesWithItsButton) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
