@@ -31,6 +31,7 @@
 #include "monitor/register_monitor.h"
 #include "platform/serial_port_list.h"
 #include "portio/port_io.h"
+#include "terminal/terminal_page.h"
 #include "widgets/command.h"
 
 namespace app {
@@ -206,6 +207,15 @@ TForm1::TForm1(platform::DriverHost& host, SerialPortSource serialPorts, monitor
                           },
                           [this](monitor::LogPane pane) { focusLogPane(pane); }, std::move(now)},
         [this](int hz, int ms) { ConfirmTone(hz, ms); });
+    terminal_ = std::make_unique<terminal::TerminalPage>(
+        this, TabSheet1, *monitor_, statusPanels_[2],
+        terminal::TerminalHooks{[this](int hz, int ms) { ConfirmTone(hz, ms); },
+                                [this](int hz, int ms) {
+                                    if (PortIO1_) PortIO1_->Sound(static_cast<uint16_t>(hz), ms);
+                                },
+                                [this](monitor::LogPane pane, const QStringList& lines) {
+                                    logPane(pane).appendLines(lines);
+                                }});
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &TForm1::focusWindowChanged);
     paintLater_ = new QTimer(this);
     paintLater_->setSingleShot(true);
@@ -373,6 +383,7 @@ void TForm1::FormClose() {
     ConfirmTone(200, 150);
     ConfirmTone(600, 150);
     ConfirmTone(400, 150);
+    terminal_->Close();
     // The poll reads through PortIO1, so it stops before the component goes.
     monitor_->timer()->stop();
     PortIO1_.reset();

@@ -29,6 +29,9 @@ class RegisterMonitor;
 namespace portio {
 class TPortIO;
 }
+namespace terminal {
+class TerminalPage;
+}
 
 namespace app {
 
@@ -36,13 +39,14 @@ class LogPane;
 
 // The main window: the register monitor along the top, the page control with the terminal,
 // the UART lights and the tools, the two log panes, the status bar and the menu bar. It owns
-// the port-I/O component PortIO1 and the monitor with its poll timer.
+// the port-I/O component PortIO1, the monitor with its poll timer and the terminal page with
+// its serial port component Comm1.
 //
 // Its life cycle: creating it installs the application-wide error handler (FormCreate);
 // showing it opens the driver, reads the user settings and lists the serial ports (FormShow);
 // each time it becomes the program's active window it re-evaluates the base port
 // (FormActivate), and the first time it also starts the poll; closing it saves the settings,
-// sounds three tones and destroys PortIO1 (FormClose), then emits closed().
+// sounds three tones, closes Comm1 and destroys PortIO1 (FormClose), then emits closed().
 //
 // The menu item N25 locks and unlocks the register panels against input; N19 opens and closes
 // the driver, N20 shows the driver installation window and N22 switches the confirmation
@@ -66,6 +70,7 @@ public:
 
     portio::TPortIO* PortIO1() const { return PortIO1_.get(); }
     monitor::RegisterMonitor& registerMonitor() const { return *monitor_; }
+    terminal::TerminalPage& terminalPage() const { return *terminal_; }
     LogPane& leftLog() const { return *RichEdit2; }
     LogPane& rightLog() const { return *RichEdit1; }
     // The page "Инстр", where the base-port group and the log tools stand.
@@ -116,6 +121,8 @@ private:
     SerialPortSource serialPorts_;
     std::unique_ptr<portio::TPortIO> PortIO1_;
     std::unique_ptr<monitor::RegisterMonitor> monitor_;
+    // After the monitor, so it goes first: its light step reads through the monitor.
+    std::unique_ptr<terminal::TerminalPage> terminal_;
 
     QWidget* Panel2 = nullptr;
     QWidget* Panel3 = nullptr;

@@ -1,6 +1,7 @@
 #include "app/start.h"
 
 #include <QApplication>
+#include <QToolButton>
 
 #include "app/log_pane.h"
 #include "app/main_window.h"
@@ -11,6 +12,8 @@
 #include "log/hint_highlighter.h"
 #include "log/log_tools.h"
 #include "log/viewer_window.h"
+#include "terminal/terminal_page.h"
+#include "widgets/command.h"
 
 namespace app {
 
@@ -51,6 +54,11 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
     auto* helpCommands =
         new help::HelpCommands(mainWindow, *program->Form2, *program->Form3, confirmTone,
                                QCoreApplication::applicationDirPath().toStdString());
+    QObject::connect(
+        &mainWindow->terminalPage().helpButton(), &QToolButton::clicked, helpCommands,
+        [helpCommands] {
+            widgets::runCommand([helpCommands] { helpCommands->showHelp(help::kUartHelp); });
+        });
     new logs::LogTools(*mainWindow, mainWindow->toolsPage(), mainWindow->leftLog(),
                        mainWindow->rightLog(), *program->Form2, confirmTone,
                        [helpCommands] { helpCommands->showHelp(help::kToolHelp); });

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "monitor/light.h"
 #include "monitor/values.h"
 #include "widgets/command.h"
 
@@ -80,17 +81,6 @@ void addAtTop(QWidget* page, QWidget* group) {
         box->insertWidget(0, group, 0, Qt::AlignTop);
     else
         page->layout()->addWidget(group);
-}
-
-QColor colour(Rgb rgb) {
-    return QColor(rgb.red, rgb.green, rgb.blue);
-}
-
-void setLight(QLabel* light, const QColor& colour) {
-    if (light->palette().color(QPalette::Window) == colour) return;
-    QPalette palette = light->palette();
-    palette.setColor(QPalette::Window, colour);
-    light->setPalette(palette);
 }
 
 // Delete and Tab edit or move without typing a character, so no key filter sees them.

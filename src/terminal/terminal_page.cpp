@@ -1,0 +1,596 @@
+#include "terminal/terminal_page.h"
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QToolBar>
+#include <QToolButton>
+#include <algorithm>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "monitor/light.h"
+#include "monitor/register_monitor.h"
+#include "monitor/register_table.h"
+#include "terminal/ansi_code_page.h"
+#include "terminal/owner_thread.h"
+#include "widgets/command.h"
+
+namespace terminal {
+
+namespace {
+
+QString qtText(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void setHint(QWidget* control, const QString& hint) {
+    control->setToolTip(hint);
+    control->setStatusTip(hint);
+}
+
+using monitor::colour;
+using monitor::setLight;
+
+// The on/off state of the XON and BRK buttons lives in the button itself, in its "Transparent"
+// property, like the window's other small per-control state.
+constexpr const char* kStateProperty = "Transparent";
+
+bool flipState(QToolButton* button) {
+    const bool state = !button->property(kStateProperty).toBool();
+    button->setProperty(kStateProperty, state);
+    return state;
+}
+
+// StaticText1 to StaticText5.
+constexpr std::array<const char*, 5> kLightCaptions = {"RTS", "DTR", "XON", "BRK", "LOP"};
+enum LightIndex { kRtsLight, kDtrLight, kXonLight, kBrkLight, kLopLight };
+
+struct LightBit {
+    LightIndex light;
+    int offset;
+    int bit;
+    monitor::Rgb lit;
+};
+// In the order the poll reads them.
+constexpr std::array<LightBit, 4> kLightBits = {{{kBrkLight, 3, 6, monitor::kYellow},
+                                                 {kRtsLight, 4, 1, monitor::kLime},
+                                                 {kDtrLight, 4, 0, monitor::kAqua},
+                                                 {kLopLight, 4, 4, monitor::kLime}}};
+
+struct ErrorText {
+    uint32_t flag;
+    std::array<const char*, 3> lines;  // unused places are null
+};
+// Tested in this order; each flag that is set adds its lines.
+constexpr std::array<ErrorText, 11> kErrorTexts = {{
+    {comm::CE_BREAK, {"Аппаратными средствами обнаружено условие запроса прерывания"}},
+    {comm::CE_DNS, {"Windows 95 only: параллельное устройство не выбрано."}},
+    {comm::CE_FRAME, {"Аппаратные Средства обнаружили ошибку конфигурации."}},
+    {comm::CE_IOE, {"Ошибка I/O произошла в течение связи с устройством."}},
+    {comm::CE_MODE,
+     {"Неподдерживаемый способ запроса или  hFile параметр",
+      "is invalid. Если этот параметр определяется - это единственная рабочая ошибка"}},
+    {comm::CE_OOP, {"Windows 95 only: Принтер - проблеммы с бумагой."}},
+    {comm::CE_OVERRUN, {"Символьное-буферное превышение. Следующий символ потерян."}},
+    {comm::CE_PTO, {"Windows 95 only: Задержка произошла на параллельном устройстве."}},
+    {comm::CE_RXOVER,
+     {"Произошло входное буферное переполнение .",
+      "разместите входной буфер, или символ был получен впоследствии",
+      "конец--файла (EOF) символа"}},
+    {comm::CE_RXPARITY, {"Аппаратными средствами обнаружина ошибка четности.."}},
+    {comm::CE_TXFULL, {"Приложение пыталось передать символ, но выход", "буфер был полным."}},
+}};
+
+QString signalLine(const char* prefix, bool on) {
+    return qtText(prefix) + (on ? QStringLiteral("On") : QStringLiteral("Off"));
+}
+
+bool menuChecked(const QMainWindow* form, const char* item) {
+    const auto* action = form->findChild<QAction*>(QString::fromLatin1(item));
+    return action && action->isChecked();
+}
+
+constexpr uint8_t kNul = 0;
+constexpr uint8_t kLf = 10;
+constexpr uint8_t kCr = 13;
+
+void keepNewest(QString& line, qsizetype limit) {
+    if (line.size() > limit) line.remove(0, line.size() - limit);
+}
+
+// One line-setting box: its items, the ordinal each position hands to the component, and the
+// property it sets.
+struct LineSetting {
+    const char* name;
+    const char* hint;
+    const char* initialText;
+    std::vector<const char*> items;
+    std::vector<int> ordinals;  // one per item; -1 for an item that names no setting
+    const char* prefix;
+    void (*apply)(comm::TComm& comm, int ordinal);
+};
+
+enum SettingIndex { kBaudRate, kDatabits, kStopbits, kParity, kFlowControl };
+
+// The empty last items of the speed and data-bits boxes name no setting. The flow-control box
+// selects the preset its item names: "CTS" and "RTS" both name the RTS/CTS handshake, "Нет"
+// none and "Прогр." the software handshake, so the box's first item, shown at start, is the
+// component's fcCTS.
+const std::array<LineSetting, 5>& lineSettings() {
+    static const std::array<LineSetting, 5> settings = {{
+        {"ComboBaudrate",
+         "Битрейт",
+         "br9600",
+         {"cbr110", "cbr300", "cbr600", "cbr1200", "cbr2400", "cbr4800", "cbr9600", "cbr14400",
+          "cbr19200", "cbr38400", "cbr56000", "cbr57600", "cbr115200", "cbr128000", "cbr256000",
+          ""},
+         {comm::br110, comm::br300, comm::br600, comm::br1200, comm::br2400, comm::br4800,
+          comm::br9600, comm::br14400, comm::br19200, comm::br38400, comm::br56000, comm::br57600,
+          comm::br115200, comm::br128000, comm::br256000, -1},
+         "Скорость: ",
+         [](comm::TComm& c, int v) { c.SetBaudRate(static_cast<comm::TBaudrate>(v)); }},
+        {"ComboBox3",
+         "Биты данных",
+         "8",
+         {"--", "5", "6", "7", "8", ""},
+         {comm::da4, comm::da5, comm::da6, comm::da7, comm::da8, -1},
+         "Битов данных: ",
+         [](comm::TComm& c, int v) { c.SetDatabits(static_cast<comm::TDatabits>(v)); }},
+        {"ComboBox4",
+         "Стоп бит",
+         "10",
+         {"10", "15", "20"},
+         {comm::sb10, comm::sb15, comm::sb20},
+         "Стоп бит: ",
+         [](comm::TComm& c, int v) { c.SetStopbits(static_cast<comm::TStopbits>(v)); }},
+        {"ComboBox5",
+         "Проверка чётности",
+         "    Нет ",
+         {"Нет", "Нечётн. ", "Чётная", "только 1", "только 0"},
+         {comm::paNone, comm::paOdd, comm::paEven, comm::paMark, comm::paSpace},
+         "Пров.чётности: ",
+         [](comm::TComm& c, int v) { c.SetParity(static_cast<comm::TParity>(v)); }},
+        {"ComboBox6",
+         "Контроль ошибок",
+         "CTS",
+         {"CTS", "RTS", "DTR", "Нет", "Прогр."},
+         {comm::fcCTS, comm::fcCTS, comm::fcDTR, comm::fcNone, comm::fcSoftware},
+         "Конроль: ",
+         [](comm::TComm& c, int v) { c.SetFlowControl(static_cast<comm::TFlowControl>(v)); }},
+    }};
+    return settings;
+}
+
+// Said after the box's text when its position names no setting.
+constexpr const char* kSettingKept = " (не применено, оставлено прежнее)";
+
+}  // namespace
+
+TerminalMemo::TerminalMemo(const QString& objectName, int maximumLines, QWidget* parent)
+    : QPlainTextEdit(parent) {
+    setObjectName(objectName);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setMaximumBlockCount(maximumLines);
+}
+
+void TerminalMemo::appendLines(const QStringList& lines) {
+    if (lines.isEmpty()) return;
+    QScrollBar* bar = verticalScrollBar();
+    const bool followEnd = bar->value() == bar->maximum();
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    // An empty memo's one block is the first line, so the text goes into it.
+    if (hasLines_) end.insertBlock();
+    end.insertText(lines.join(u'\n'));
+    hasLines_ = true;
+    if (followEnd) bar->setValue(bar->maximum());
+}
+
+QStringList TerminalMemo::lines() const {
+    return hasLines_ ? toPlainText().split(u'\n') : QStringList{};
+}
+
+TerminalPage::TerminalPage(QMainWindow* form, QWidget* page, monitor::RegisterMonitor& monitor,
+                           QLabel* statusPanel2, TerminalHooks hooks)
+    : QObject(form),
+      form_(form),
+      monitor_(monitor),
+      statusPanel2_(statusPanel2),
+      hooks_(std::move(hooks)),
+      Comm1_(makeRunOnOwner()) {
+    setObjectName(QStringLiteral("TerminalPage"));
+    Comm1_.SetDeviceName("Com1");
+    Comm1_.SetMonitorEvents(comm::TCommEventTypes::all());
+    Comm1_.SetOptions(comm::TCommOptions::all());
+    Comm1_.SetFlowControl(comm::fcCTS);
+    buildGroup(page);
+    connectMenu();
+    connectEvents();
+    monitor_.setTerminalLightStep([self = QPointer<TerminalPage>(this)] {
+        if (self) self->lightStep();
+    });
+}
+
+TerminalPage::~TerminalPage() = default;
+
+void TerminalPage::buildGroup(QWidget* page) {
+    auto* group = new QGroupBox(QStringLiteral("UART приёмопередатчик"), page);
+    group->setObjectName(QStringLiteral("GroupBox19"));
+    group->setMinimumSize(162, 312);
+    auto* column = new QVBoxLayout(group);
+
+    auto* top = new QHBoxLayout;
+    column->addLayout(top);
+    auto* boxes = new QGridLayout;
+    top->addLayout(boxes, 1);
+
+    ComboBox2 = new QComboBox(group);
+    ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
+    ComboBox2->setEditable(true);
+    ComboBox2->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox2->addItems({QStringLiteral("Com1"), QStringLiteral("Com2"), QStringLiteral("Com3"),
+                         QStringLiteral("Com4")});
+    ComboBox2->setCurrentIndex(0);
+    setHint(ComboBox2, QStringLiteral("Выберите порт"));
+    for (int setting = 0; setting < static_cast<int>(lineSettingBoxes_.size()); ++setting)
+        lineSettingBoxes_[static_cast<size_t>(setting)] = newLineSettingBox(setting, group);
+
+    auto* label27 = new QLabel(QStringLiteral("Биты     Скорость"), group);
+    label27->setObjectName(QStringLiteral("Label27"));
+    SpeedButton23 = new QToolButton(group);
+    SpeedButton23->setObjectName(QStringLiteral("SpeedButton23"));
+    SpeedButton23->setText(QStringLiteral("?"));
+    SpeedButton23->setAutoRaise(true);
+    SpeedButton23->setFixedSize(16, 15);
+    setHint(SpeedButton23, QStringLiteral("Инструкция"));
+    auto* label28 = new QLabel(QStringLiteral("Стоп бит Чётность"), group);
+    label28->setObjectName(QStringLiteral("Label28"));
+
+    auto* labelRow = new QHBoxLayout;
+    labelRow->addWidget(label27, 1);
+    labelRow->addWidget(SpeedButton23);
+    boxes->addWidget(ComboBox2, 0, 0);
+    boxes->addWidget(lineSettingBoxes_[kFlowControl], 0, 1);
+    boxes->addLayout(labelRow, 1, 0, 1, 2);
+    boxes->addWidget(lineSettingBoxes_[kDatabits], 2, 0);
+    boxes->addWidget(lineSettingBoxes_[kBaudRate], 2, 1);
+    boxes->addWidget(label28, 3, 0, 1, 2);
+    boxes->addWidget(lineSettingBoxes_[kStopbits], 4, 0);
+    boxes->addWidget(lineSettingBoxes_[kParity], 4, 1);
+
+    auto* bevel = new QFrame(group);
+    bevel->setObjectName(QStringLiteral("Bevel1"));
+    bevel->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    auto* lightColumn = new QVBoxLayout(bevel);
+    for (size_t i = 0; i < kLightCaptions.size(); ++i) {
+        auto* light = new QLabel(QString::fromLatin1(kLightCaptions[i]), bevel);
+        light->setObjectName(QStringLiteral("StaticText%1").arg(i + 1));
+        light->setFrameStyle(QFrame::Box | QFrame::Plain);
+        light->setAlignment(Qt::AlignCenter);
+        light->setFixedSize(32, 17);
+        light->setAutoFillBackground(true);
+        light->setBackgroundRole(QPalette::Window);
+        setLight(light, unlit());
+        lightColumn->addWidget(light);
+        lights_[i] = light;
+    }
+    setHint(lights_[kLopLight], QStringLiteral("LOOP : Обратная связь"));
+    top->addWidget(bevel);
+
+    auto* toolBar = new QToolBar(group);
+    toolBar->setObjectName(QStringLiteral("ToolBar9"));
+    const auto newButton = [&](const char* name, const char* caption, const char* hint) {
+        auto* button = new QToolButton(toolBar);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setText(QString::fromLatin1(caption));
+        setHint(button, qtText(hint));
+        toolBar->addWidget(button);
+        return button;
+    };
+    SpeedButton2 = newButton("SpeedButton2", "SEND", "Передача");
+    SpeedButton4 = newButton("SpeedButton4", "XON", "XON");
+    SpeedButton3 = newButton("SpeedButton3", "BRK", "BRK");
+    SpeedButton1 = newButton("SpeedButton1", "OPEN", "Подключиться к порту");
+    QPalette maroon = SpeedButton2->palette();
+    maroon.setColor(QPalette::ButtonText, QColor(128, 0, 0));
+    SpeedButton2->setPalette(maroon);
+    SpeedButton4->setProperty(kStateProperty, true);
+    SpeedButton3->setProperty(kStateProperty, false);
+    column->addWidget(toolBar);
+
+    Edit43 = new QLineEdit(QStringLiteral("AT Z E1 H1  test"), group);
+    Edit43->setObjectName(QStringLiteral("Edit43"));
+    // The hint is only for the status bar: the box shows no tool tip.
+    Edit43->setStatusTip(QStringLiteral("Введите данные или команды модема"));
+    column->addWidget(Edit43);
+
+    Memo1 = new TerminalMemo(QStringLiteral("Memo1"), kStatusMemoLines, group);
+    Memo2 = new TerminalMemo(QStringLiteral("Memo2"), kReceivedMemoLines, group);
+    column->addWidget(Memo1, 1);
+    column->addWidget(Memo2, 1);
+
+    CheckBox1 = new QCheckBox(QStringLiteral("Монитор"), group);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    CheckBox1->setChecked(true);
+    CheckBox1->setVisible(false);
+
+    if (!page->layout()) new QVBoxLayout(page);
+    page->layout()->addWidget(group);
+
+    const auto run = [this](void (TerminalPage::*handler)()) {
+        return [this, handler] { widgets::runCommand([this, handler] { (this->*handler)(); }); };
+    };
+    connect(SpeedButton1, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton1Click));
+    connect(SpeedButton2, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton2Click));
+    connect(SpeedButton3, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton3Click));
+    connect(SpeedButton4, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton4Click));
+}
+
+// A pick from the list hands over its position; a typed text has none.
+QComboBox* TerminalPage::newLineSettingBox(int setting, QWidget* parent) {
+    const LineSetting& table = lineSettings()[static_cast<size_t>(setting)];
+    auto* box = new QComboBox(parent);
+    box->setObjectName(qtText(table.name));
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    for (const char* item : table.items) box->addItem(qtText(item));
+    const int shown = box->findText(qtText(table.initialText), Qt::MatchExactly);
+    box->setCurrentIndex(shown);
+    if (shown < 0) box->setEditText(qtText(table.initialText));
+    setHint(box, qtText(table.hint));
+    // In the order of the settings table.
+    static constexpr std::array<void (TerminalPage::*)(int), 5> kChangeHandlers = {
+        &TerminalPage::ComboBaudrateChange, &TerminalPage::ComboBox3Change,
+        &TerminalPage::ComboBox4Change, &TerminalPage::ComboBox5Change,
+        &TerminalPage::ComboBox6Change};
+    const auto change = kChangeHandlers[static_cast<size_t>(setting)];
+    connect(box, &QComboBox::activated, this, [this, change](int position) {
+        widgets::runCommand([this, change, position] { (this->*change)(position); });
+    });
+    connect(box->lineEdit(), &QLineEdit::textEdited, this,
+            [this, change] { widgets::runCommand([this, change] { (this->*change)(-1); }); });
+    return box;
+}
+
+void TerminalPage::connectMenu() {
+    const auto clickOnTrigger = [this](const char* item, std::function<QToolButton*()> button) {
+        if (auto* action = form_->findChild<QAction*>(QString::fromLatin1(item)))
+            connect(action, &QAction::triggered, this, [button = std::move(button)] {
+                if (QToolButton* target = button()) target->click();
+            });
+    };
+    clickOnTrigger("N11", [this] { return SpeedButton1; });
+    // The register monitor's decimal write button of +2, looked for when the item runs.
+    clickOnTrigger(
+        "N14", [this] { return form_->findChild<QToolButton*>(QStringLiteral("SpeedButton12")); });
+    clickOnTrigger("XON1", [this] { return SpeedButton4; });
+    clickOnTrigger("BREK1", [this] { return SpeedButton3; });
+    // NRTS and NDTR are check marks that Qt flips itself; they are read when the port opens.
+}
+
+void TerminalPage::connectEvents() {
+    Comm1_.OnBreak = [this](comm::TCustomComm*) { Comm1Break(); };
+    Comm1_.OnCts = [this](comm::TCustomComm*) { Comm1Cts(); };
+    Comm1_.OnDsr = [this](comm::TCustomComm*) { Comm1Dsr(); };
+    Comm1_.OnRing = [this](comm::TCustomComm*) { Comm1Ring(); };
+    Comm1_.OnRlsd = [this](comm::TCustomComm*) { Comm1Rlsd(); };
+    Comm1_.OnError = [this](comm::TCustomComm*, int32_t errors) { Comm1Error(errors); };
+    Comm1_.OnRxChar = [this](comm::TCustomComm*, int32_t count) { Comm1RxChar(count); };
+    Comm1_.OnRxFlag = [this](comm::TCustomComm*) { Comm1RxFlag(); };
+    Comm1_.OnTxEmpty = [this](comm::TCustomComm*) { Comm1TxEmpty(); };
+}
+
+void TerminalPage::Close() {
+    Comm1_.Close();
+}
+
+QString TerminalPage::deviceName() const {
+    return QString::fromStdString(Comm1_.DeviceName());
+}
+
+bool TerminalPage::speakerOn() const {
+    return menuChecked(form_, "N22");
+}
+
+// An unlit light looks like the window's buttons, whatever palette the window has by now.
+QColor TerminalPage::unlit() const {
+    return form_->palette().color(QPalette::Button);
+}
+
+void TerminalPage::lightStep() {
+    if (Comm1_.IsOpen()) {
+        for (const LightBit& light : kLightBits) {
+            const bool lit = monitor_.readRegister(light.offset) >> light.bit & 1;
+            setLight(lights_[light.light], lit ? colour(light.lit) : unlit());
+        }
+        return;
+    }
+    for (LightIndex light : {kRtsLight, kDtrLight, kXonLight, kBrkLight})
+        setLight(lights_[light], unlit());
+}
+
+void TerminalPage::SpeedButton1Click() {
+    if (!Comm1_.IsOpen()) {
+        Comm1_.SetDeviceName(ComboBox2->currentText().toStdString());
+        Comm1_.Open();
+        if (speakerOn() && Comm1_.IsOpen()) hooks_.sound(500, 200);
+        const QString name = deviceName();
+        statusPanel2_->setText(QStringLiteral("UART - подключен к : ") + name);
+        if (menuChecked(form_, "NRTS")) Comm1_.SetRts(true);
+        if (menuChecked(form_, "NDTR")) Comm1_.SetDtr(true);
+        Memo1->appendLine(QStringLiteral("Подключено к : ") + name);
+        hooks_.appendLog(monitor::LogPane::Left,
+                         {QString(), QStringLiteral(" Подключено к : ") + name});
+        hooks_.appendLog(monitor::LogPane::Right,
+                         {QString(), QStringLiteral(" Подключено к : ") + name, QString()});
+        Memo1->appendLine(QString::fromStdString(comm::ProviderTypeName(Comm1_.ProviderType())));
+        setLight(lights_[kXonLight], colour(monitor::kLime));
+        SpeedButton1->setText(QStringLiteral("CLOSE"));
+        ComboBox2->setEnabled(false);
+        setHint(SpeedButton1, QStringLiteral("Отключиться от порта"));
+        return;
+    }
+    Comm1_.Close();
+    if (speakerOn() && !Comm1_.IsOpen()) hooks_.sound(800, 150);
+    const QString name = deviceName();
+    // "oтключён" begins with a Latin o in the status bar, "Oтключён" with a Latin O in the left
+    // pane; the other two notes are all Cyrillic.
+    statusPanel2_->setText(QStringLiteral("UART - oтключён от : ") + name);
+    Memo1->appendLine(QStringLiteral("Отключён от : ") + name);
+    hooks_.appendLog(monitor::LogPane::Left, {QString(), QStringLiteral("Oтключён от : ") + name});
+    hooks_.appendLog(monitor::LogPane::Right,
+                     {QString(), QStringLiteral(" Отключён от : ") + name, QString()});
+    SpeedButton1->setText(QStringLiteral("OPEN"));
+    ComboBox2->setEnabled(true);
+    setHint(SpeedButton1, QStringLiteral("Подключиться к порту"));
+}
+
+void TerminalPage::SpeedButton2Click() {
+    if (!Comm1_.IsOpen()) return;
+    hooks_.confirmTone(1300, 50);
+    QByteArray bytes = AnsiCodePage::instance().encode(Edit43->text());
+    if (CheckBox1->isChecked()) bytes.append("\r\n");
+    const int32_t n = Comm1_.Write(bytes.constData(), static_cast<int32_t>(bytes.size()));
+    if (n == -1) {
+        if (speakerOn() && Comm1_.IsOpen()) hooks_.sound(200, 200);
+        Memo1->appendLine(QStringLiteral("Ошибка записи в : ") + deviceName());
+        return;
+    }
+    // The C of "Cимволов" is Latin.
+    Memo1->appendLine(QStringLiteral("Передано %1 Cимволов").arg(n));
+}
+
+void TerminalPage::SpeedButton3Click() {
+    if (!Comm1_.IsOpen()) return;
+    Comm1_.SetBreak(flipState(SpeedButton3));
+    hooks_.confirmTone(1300, 50);
+}
+
+void TerminalPage::SpeedButton4Click() {
+    if (!Comm1_.IsOpen()) return;
+    const bool on = flipState(SpeedButton4);
+    Comm1_.SetXon(on);
+    setLight(lights_[kXonLight], on ? colour(monitor::kLime) : unlit());
+    hooks_.confirmTone(1300, 50);
+}
+
+void TerminalPage::ComboBaudrateChange(int position) {
+    lineSettingChange(kBaudRate, position);
+}
+void TerminalPage::ComboBox3Change(int position) {
+    lineSettingChange(kDatabits, position);
+}
+void TerminalPage::ComboBox4Change(int position) {
+    lineSettingChange(kStopbits, position);
+}
+void TerminalPage::ComboBox5Change(int position) {
+    lineSettingChange(kParity, position);
+}
+void TerminalPage::ComboBox6Change(int position) {
+    lineSettingChange(kFlowControl, position);
+}
+
+// A position that names no setting (an empty item, a typed text) leaves the component as it
+// was, and the line says so.
+void TerminalPage::lineSettingChange(int setting, int position) {
+    const LineSetting& table = lineSettings()[static_cast<size_t>(setting)];
+    const QString line =
+        qtText(table.prefix) + lineSettingBoxes_[static_cast<size_t>(setting)]->currentText();
+    const bool named = position >= 0 && position < static_cast<int>(table.ordinals.size()) &&
+                       table.ordinals[static_cast<size_t>(position)] >= 0;
+    if (!named) {
+        Memo1->appendLine(line + qtText(kSettingKept));
+        return;
+    }
+    table.apply(Comm1_, table.ordinals[static_cast<size_t>(position)]);
+    Memo1->appendLine(line);
+}
+
+void TerminalPage::Comm1Break() {
+    Memo1->appendLine(QStringLiteral("Break: Обнаружен сигнал прерывания..."));
+}
+void TerminalPage::Comm1Cts() {
+    Memo1->appendLine(signalLine("CTS: ", Comm1_.ModemSignal(1)));
+}
+void TerminalPage::Comm1Dsr() {
+    Memo1->appendLine(signalLine("DSR: ", Comm1_.ModemSignal(2)));
+}
+void TerminalPage::Comm1Ring() {
+    Memo1->appendLine(signalLine("RING: ", Comm1_.ModemSignal(3)));
+}
+void TerminalPage::Comm1Rlsd() {
+    Memo1->appendLine(signalLine("RLSD: ", Comm1_.ModemSignal(4)));
+}
+void TerminalPage::Comm1RxFlag() {
+    Memo1->appendLine(QStringLiteral("RX: Сигнал RX обнаружен..."));
+}
+void TerminalPage::Comm1TxEmpty() {
+    // A Cyrillic Т before a Latin X, in both places.
+    Memo1->appendLine(QStringLiteral("ТX: Сигнал ТX обнаружен..."));
+}
+
+void TerminalPage::Comm1Error(int32_t Errors) {
+    QStringList lines;
+    for (const ErrorText& error : kErrorTexts) {
+        if ((static_cast<uint32_t>(Errors) & error.flag) == 0) continue;
+        for (const char* line : error.lines)
+            if (line) lines << qtText(line);
+    }
+    if (!lines.isEmpty()) Memo1->appendLines(lines);
+}
+
+// The input queue may hold more than the buffer; it is read a buffer at a time, so nothing is
+// written past the buffer and nothing is left behind for an event that may never come.
+void TerminalPage::Comm1RxChar(int32_t Count) {
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::max<int32_t>(Comm1_.ReadBufSize(), 1)), 0);
+    Memo1->appendLine(QStringLiteral("Сигнал RX обнаружен..."));
+    int32_t left = Count;
+    do {
+        const int32_t wanted = std::min(left, static_cast<int32_t>(buffer.size()));
+        const int32_t n = Comm1_.Read(buffer.data(), wanted);
+        if (n == -1) {
+            Memo1->appendLine(QStringLiteral("Ошибка чтения полученных данных..."));
+            break;
+        }
+        Memo1->appendLine(QStringLiteral("Чтение %1 символов").arg(n));
+        takeReceived(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)));
+        left -= n;
+        if (n < wanted) break;
+    } while (left > 0);
+    // Clicks, menu commands and poll ticks go on while the watcher waits for this handler.
+    QCoreApplication::processEvents();
+}
+
+void TerminalPage::takeReceived(std::span<const uint8_t> bytes) {
+    const AnsiCodePage& codePage = AnsiCodePage::instance();
+    QStringList lines;
+    for (const uint8_t byte : bytes) {
+        if (byte == kNul || byte == kLf) continue;
+        if (byte == kCr) {
+            keepNewest(RxLine_, kRxLineLimit);
+            lines << RxLine_;
+            RxLine_.clear();
+            continue;
+        }
+        RxLine_ += codePage.toChar(byte);
+        // Trimmed in steps, so a long run without CR costs no more than a short one.
+        if (RxLine_.size() >= 2 * kRxLineLimit) keepNewest(RxLine_, kRxLineLimit);
+    }
+    keepNewest(RxLine_, kRxLineLimit);
+    if (!lines.isEmpty()) Memo2->appendLines(lines);
+}
+
+}  // namespace terminal
