@@ -4,7 +4,14 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QStatusTipEvent>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 #include "app/main_window.h"
 #include "app/splash_window.h"
@@ -12,6 +19,7 @@
 #include "driver/driver_window.h"
 #include "help/about_window.h"
 #include "log/viewer_window.h"
+#include "terminal/terminal_page.h"
 
 namespace {
 
@@ -114,6 +122,61 @@ TEST_F(Start, SplashStaysWhenTheMainWindowIsNotVisible) {
     program->Form4->Timer1Timer();
     EXPECT_TRUE(program->Form4->isVisible());
     EXPECT_EQ(host.opens, opensBefore);
+}
+
+// The status bar shows the hint of the control under the pointer; the program's highlighter
+// follows it with the terminal's buttons too, whose hint changes with the port's state.
+TEST_F(Start, TerminalButtonIsHighlightedWhileItsHintIsShown) {
+    const auto program = app::startProgram(host);
+    settle();
+    auto* open = program->Form1->findChild<QToolButton*>(QStringLiteral("SpeedButton1"));
+    ASSERT_NE(open, nullptr);
+    const auto caption = [open] { return open->palette().color(open->foregroundRole()); };
+    const auto showHint = [&](const QString& hint) {
+        QStatusTipEvent tip(hint);
+        QCoreApplication::sendEvent(program->Form1.get(), &tip);
+    };
+    const auto captionBecomes = [&](const QColor& colour) {
+        QElapsedTimer since;
+        since.start();
+        while (caption() != colour && since.elapsed() < 1000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return caption() == colour;
+    };
+    showHint(open->statusTip());
+    EXPECT_TRUE(captionBecomes(Qt::red));
+    showHint(QString());
+    EXPECT_TRUE(captionBecomes(Qt::black));
+}
+
+TEST_F(Start, TerminalHelpButtonShowsTheUartHelpInTheModalViewer) {
+    // The help files are looked for in the current folder first.
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("Doc")));
+    QFile help(folder.filePath(QStringLiteral("Doc/uart.txt")));
+    ASSERT_TRUE(help.open(QIODevice::WriteOnly));
+    help.write("UART \xCF\xCE\xCC\xCE\xD9\xDC\r\n");  // "ПОМОЩЬ" in Windows-1251
+    help.close();
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(folder.path());
+
+    const auto program = app::startProgram(host);
+    settle();
+    QString shownCaption;
+    QString shownText;
+    bool shownModal = false;
+    QTimer::singleShot(0, [&] {
+        shownCaption = program->Form2->windowTitle();
+        shownText = program->Form2->RichEdit1().toPlainText();
+        shownModal = program->Form2->isModal();
+        program->Form2->close();
+    });
+    program->Form1->terminalPage().helpButton().click();
+    QDir::setCurrent(before);
+    EXPECT_EQ(shownCaption, "Работа с панелью приёмопередатчиком UART");
+    EXPECT_TRUE(shownText.startsWith("UART ПОМОЩЬ")) << shownText.toStdString();
+    EXPECT_TRUE(shownModal);
 }
 
 }  // namespace
