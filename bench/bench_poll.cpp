@@ -11,12 +11,11 @@
 #include "app/main_window.h"
 #include "monitor/register_monitor.h"
 #include "platform/linux_driver_host.h"
+#include "program_environment.h"
 
 int main(int argc, char** argv) {
-    QTemporaryDir settings;  // the window reads and writes user settings: keep the user's apart
-    qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QUILLMOR_PORTS", "sim");
+    QTemporaryDir settings;
+    useBenchProgramEnvironment(settings);
     QApplication application(argc, argv);
     platform::LinuxDriverHost host;
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });

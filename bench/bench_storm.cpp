@@ -19,6 +19,7 @@
 #include "app/main_window.h"
 #include "monitor/register_monitor.h"
 #include "platform/driver_host.h"
+#include "program_environment.h"
 
 namespace {
 
@@ -96,9 +97,8 @@ qlonglong records(const app::TForm1& form) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QTemporaryDir settings;  // the window reads and writes user settings: keep the user's apart
-    qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir settings;
+    useBenchProgramEnvironment(settings);
     QApplication application(argc, argv);
     StormHost host;
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });

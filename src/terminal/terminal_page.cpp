@@ -13,7 +13,9 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
@@ -190,13 +192,39 @@ void TerminalMemo::appendLines(const QStringList& lines) {
     if (lines.isEmpty()) return;
     QScrollBar* bar = verticalScrollBar();
     const bool followEnd = bar->value() == bar->maximum();
+    const int limit = maximumBlockCount();
+    const qsizetype kept = limit > 0 ? std::min<qsizetype>(lines.size(), limit) : lines.size();
+    if (hasLines_ && limit > 0)
+        dropOldest(document()->blockCount() + static_cast<int>(kept) - limit);
     QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
+    // One edit, and no cursor move outside it: each would lay lines out again.
+    end.beginEditBlock();
+    end.setPosition(document()->characterCount() - 1);
     // An empty memo's one block is the first line, so the text goes into it.
     if (hasLines_) end.insertBlock();
-    end.insertText(lines.join(u'\n'));
+    end.insertText(lines.sliced(lines.size() - kept).join(u'\n'));
+    end.endEditBlock();
     hasLines_ = true;
     if (followEnd) bar->setValue(bar->maximum());
+}
+
+// The memo drops its oldest lines itself before it would pass its limit: the document's own
+// trimming walks a cursor over them and lays out every line it is about to delete. The drop
+// stays an edit of its own; joined with the insert, the whole document would count as changed
+// and be laid out anew.
+void TerminalMemo::dropOldest(int count) {
+    if (count <= 0) return;
+    QTextDocument* text = document();
+    QTextCursor cursor(text);
+    cursor.beginEditBlock();
+    if (count >= text->blockCount()) {
+        cursor.setPosition(text->characterCount() - 1, QTextCursor::KeepAnchor);
+        hasLines_ = false;
+    } else {
+        cursor.setPosition(text->findBlockByNumber(count).position(), QTextCursor::KeepAnchor);
+    }
+    cursor.removeSelectedText();
+    cursor.endEditBlock();
 }
 
 QStringList TerminalMemo::lines() const {

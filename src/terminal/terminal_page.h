@@ -48,6 +48,8 @@ public:
     QStringList lines() const;
 
 private:
+    void dropOldest(int count);
+
     bool hasLines_ = false;
 };
 

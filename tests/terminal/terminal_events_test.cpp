@@ -1,11 +1,13 @@
 // The handlers of the port's line events: received lines, event lines, error lines, bounds,
 // and the handover into the GUI thread.
+#include <QTextDocument>
 #include <QThread>
 #include <stdexcept>
 #include <thread>
 
 #include "comm/comm.h"
 #include "terminal/owner_thread.h"
+
 #include "terminal_fixture.h"
 
 namespace terminal_test {
@@ -86,6 +88,22 @@ TEST_F(Events, MemosKeepTheirNewestLines) {
     ASSERT_EQ(received.size(), terminal::kReceivedMemoLines);
     EXPECT_EQ(received.first(), "10");
     EXPECT_EQ(received.last(), QString::number(terminal::kReceivedMemoLines + 9));
+}
+
+TEST_F(Events, FullMemoDropsExactlyItsOldestLinesWhateverTheBatch) {
+    terminal::TerminalMemo memo(QStringLiteral("Small"), 3, nullptr);
+    memo.appendLines({"a", "b"});
+    memo.appendLine("c");
+    EXPECT_EQ(memo.lines(), QStringList({"a", "b", "c"}));
+    memo.appendLines({"d", "e"});
+    EXPECT_EQ(memo.lines(), QStringList({"c", "d", "e"}));
+    memo.appendLines({"1", "2", "3", "4", "5"});
+    EXPECT_EQ(memo.lines(), QStringList({"3", "4", "5"}));
+    memo.appendLine(QString());
+    EXPECT_EQ(memo.lines(), QStringList({"4", "5", ""}));
+    memo.appendLines({"x", "y", "z"});
+    EXPECT_EQ(memo.lines(), QStringList({"x", "y", "z"}));
+    EXPECT_EQ(memo.document()->blockCount(), 3);
 }
 
 TEST_F(Events, EventLinesHaveTheirTextsAndSignalsReadAsOffOnAClosedPort) {
