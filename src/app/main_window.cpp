@@ -33,6 +33,7 @@
 #include "portio/port_io.h"
 #include "terminal/terminal_page.h"
 #include "widgets/command.h"
+#include "widgets/hint.h"
 
 namespace app {
 
@@ -157,10 +158,7 @@ QLabel* newPicture(const char* name, const char* resource, QSize size, QWidget* 
     return picture;
 }
 
-void setHint(QWidget* control, const QString& hint) {
-    control->setToolTip(hint);
-    control->setStatusTip(hint);
-}
+using widgets::setHint;
 
 }  // namespace
 

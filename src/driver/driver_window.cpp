@@ -23,6 +23,7 @@
 #include "portio/port_io.h"
 #include "widgets/command.h"
 #include "widgets/gauge.h"
+#include "widgets/hint.h"
 
 namespace driver {
 
@@ -51,18 +52,8 @@ const QSize kClientSize(447, 288);
 constexpr int kStatusBarHeight = 19;
 const QSize kButtonSize(77, 26);
 
-QString text(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
-QString text(std::string_view utf8) {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-void setHint(QWidget* control, const char* hint) {
-    control->setToolTip(text(hint));
-    control->setStatusTip(text(hint));
-}
+using widgets::setHint;
+using widgets::utf8Text;
 
 const DriverFamily kWin9x{"\\SYSTEM\\",
                           "zevado.vxd",
@@ -140,7 +131,7 @@ void TForm5::buildControls() {
     int top = 26;
     for (const auto& [edit, name] : roots) {
         *edit = new QLineEdit(Panel1);
-        (*edit)->setObjectName(text(name));
+        (*edit)->setObjectName(utf8Text(name));
         (*edit)->setReadOnly(true);
         (*edit)->setGeometry(131, top, 305, 21);
         top += 21;
@@ -160,8 +151,8 @@ void TForm5::buildControls() {
     const auto addButton = [ToolBar1](QAbstractButton* button, const char* name,
                                       const char* caption, const char* hint,
                                       QStyle::StandardPixmap picture) {
-        button->setObjectName(text(name));
-        button->setText(text(caption));
+        button->setObjectName(utf8Text(name));
+        button->setText(utf8Text(caption));
         button->setIcon(button->style()->standardIcon(picture));
         button->setFixedSize(kButtonSize);
         setHint(button, hint);
@@ -226,8 +217,8 @@ void TForm5::gaugeStep(int step) {
 
 platform::WindowsRoots TForm5::readRoots() {
     platform::WindowsRoots roots = places_.readRoots();
-    Edit1->setText(text(roots.win9x));
-    Edit2->setText(text(roots.nt));
+    Edit1->setText(utf8Text(roots.win9x));
+    Edit2->setText(utf8Text(roots.nt));
     return roots;
 }
 
@@ -240,7 +231,7 @@ void TForm5::SpeedButton1Click() {
     // the file system, as the program has always done.
     for (const auto& [family, root] : {std::pair{&kWin9x, &roots.win9x}, {&kNt, &roots.nt}}) {
         if (!platform::windowsFileExists(family->driverFile(*root))) continue;
-        addLine(text(family->installedLine));
+        addLine(utf8Text(family->installedLine));
         gaugeStep(4);
         connectDriver(false);
     }
@@ -250,15 +241,15 @@ void TForm5::SpeedButton1Click() {
 
 void TForm5::installIfMissing(const DriverFamily& family, const std::string& root) {
     if (root.empty()) {
-        addLine(text(family.notRunningLine));
+        addLine(utf8Text(family.notRunningLine));
         return;
     }
     if (platform::windowsFileExists(family.driverFile(root))) return;
-    addLine(QStringLiteral("Копирование драйвера в ") + text(root + family.systemFolder));
+    addLine(QStringLiteral("Копирование драйвера в ") + utf8Text(root + family.systemFolder));
     gaugeStep(3);
     platform::copyWindowsFile(family.source, family.driverFile(root));
     if (platform::windowsFileExists(root + family.systemFolder + family.copiedName))
-        addLine(text(family.copiedLine));
+        addLine(utf8Text(family.copiedLine));
     gaugeStep(4);
     connectDriver(true);
 }
@@ -310,13 +301,13 @@ void TForm5::SpeedButton2Click() {
 void TForm5::removeIfPresent(const DriverFamily& family, const std::string& root) {
     const std::string file = family.driverFile(root);
     if (!platform::windowsFileExists(file)) {
-        places_.showMessage(this,
-                            text(family.absentBefore) + text(file) + text(family.absentAfter));
+        places_.showMessage(
+            this, utf8Text(family.absentBefore) + utf8Text(file) + utf8Text(family.absentAfter));
         return;
     }
     gaugeStep(3);
-    addLine(text(family.foundLine));
-    addLine(QStringLiteral("Попытка удаления драйвера  ") + text(file) + QStringLiteral("..."));
+    addLine(utf8Text(family.foundLine));
+    addLine(QStringLiteral("Попытка удаления драйвера  ") + utf8Text(file) + QStringLiteral("..."));
     if (platform::deleteWindowsFile(file))
         addLine(
             QStringLiteral("Драйвер успешно удалён, но остаётся в памяти до следующего "

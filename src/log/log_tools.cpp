@@ -25,6 +25,7 @@
 #include "log/text_search.h"
 #include "log/viewer_window.h"
 #include "widgets/command.h"
+#include "widgets/hint.h"
 
 namespace logs {
 
@@ -112,10 +113,7 @@ QIcon glyph(Glyph kind) {
     return QIcon(picture);
 }
 
-void setHint(QWidget& control, const QString& hint) {
-    control.setToolTip(hint);
-    control.setStatusTip(hint);
-}
+using widgets::setHint;
 
 std::optional<QString> runFileDialog(QFileDialog& dialog) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -213,7 +211,7 @@ void LogTools::buildToolBar() {
         button->setFixedSize(24, 24);
         button->setAutoRaise(true);
         button->setIcon(glyph(entry.glyph));
-        setHint(*button, QString::fromUtf8(entry.hint));
+        setHint(button, QString::fromUtf8(entry.hint));
         connect(button, &QToolButton::clicked, this, [this, click = entry.click] {
             widgets::runCommand([this, click] { (this->*click)(); });
         });
@@ -231,7 +229,7 @@ void LogTools::buildPaneSelector() {
                               const char* hint) {
         radio = new QRadioButton(QString::fromUtf8(caption), group);
         radio->setObjectName(QString::fromLatin1(name));
-        setHint(*radio, QString::fromUtf8(hint));
+        setHint(radio, QString::fromUtf8(hint));
         connect(radio, &QRadioButton::clicked, this,
                 [this] { widgets::runCommand([this] { RadioButtonClick(); }); });
         row->addWidget(radio);

@@ -21,22 +21,17 @@
 #include "monitor/light.h"
 #include "monitor/values.h"
 #include "widgets/command.h"
+#include "widgets/hint.h"
 
 namespace monitor {
 
 namespace {
 
-QString qtText(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+using widgets::setHint;
+using widgets::utf8Text;
 
 QLatin1String latin1(std::string_view text) {
     return QLatin1String(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-void setHint(QWidget* widget, std::string_view hint) {
-    widget->setToolTip(qtText(hint));
-    widget->setStatusTip(qtText(hint));
 }
 
 // Setting a box to the text it shows would still reset its caret and repaint it; the poll
@@ -55,7 +50,7 @@ void paintBlack(QWidget* widget, const QColor& text, const QFont& font) {
 
 QLineEdit* makeBox(QWidget* parent, std::string_view name, const QString& text) {
     auto* box = new QLineEdit(text, parent);
-    box->setObjectName(qtText(name));
+    box->setObjectName(utf8Text(name));
     return box;
 }
 
@@ -125,8 +120,8 @@ void RegisterMonitor::buildRegisterGroups(QWidget* panel, int firstOffset) {
     font.setBold(true);
     for (int offset = firstOffset; offset < firstOffset + 4; ++offset) {
         const RegisterRow& row = kRegisterRows[offset];
-        auto* group = new QGroupBox(qtText(row.registerCaption), panel);
-        group->setObjectName(qtText(row.registerGroup));
+        auto* group = new QGroupBox(utf8Text(row.registerCaption), panel);
+        group->setObjectName(utf8Text(row.registerGroup));
         auto* groupLayout = new QVBoxLayout(group);
         groupLayout->addWidget(new QLabel(QStringLiteral("data     write     data write"), group));
         auto* grid = new QGridLayout;
@@ -149,8 +144,8 @@ void RegisterMonitor::buildRegisterGroups(QWidget* panel, int firstOffset) {
         views.decimalButton = new QToolButton(group);
         views.decimalButton->setObjectName(QString::fromStdString(decimalWriteButtonName(offset)));
         // The write buttons tell what they do in the status bar only, never in a tooltip.
-        views.hexButton->setStatusTip(qtText(row.hexWriteHint));
-        views.decimalButton->setStatusTip(qtText(row.decimalWriteHint));
+        views.hexButton->setStatusTip(utf8Text(row.hexWriteHint));
+        views.decimalButton->setStatusTip(utf8Text(row.decimalWriteHint));
         for (QToolButton* button : {views.hexButton, views.decimalButton}) {
             button->setText(QStringLiteral("write"));
             button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -182,8 +177,8 @@ void RegisterMonitor::buildBitGroups(QWidget* panel, int firstOffset) {
     buttonFont.setStyleHint(QFont::TypeWriter);
     for (int offset = firstOffset; offset < firstOffset + 4; ++offset) {
         const RegisterRow& row = kRegisterRows[offset];
-        auto* group = new QGroupBox(qtText(row.bitCaption), panel);
-        group->setObjectName(qtText(row.bitGroup));
+        auto* group = new QGroupBox(utf8Text(row.bitCaption), panel);
+        group->setObjectName(utf8Text(row.bitGroup));
         auto* groupLayout = new QVBoxLayout(group);
         auto* weights = new QHBoxLayout;
         weights->addWidget(new QLabel(QStringLiteral(" 128 64 32 16"), group));
@@ -208,7 +203,7 @@ void RegisterMonitor::buildBitGroups(QWidget* panel, int firstOffset) {
         for (int bit = 7; bit >= 0; --bit) {
             auto* button = new QPushButton(QString::number(bit), group);
             button->setObjectName(QString::fromStdString(bitButtonName(offset, bit)));
-            setHint(button, bitButtonHint(offset, bit));
+            setHint(button, utf8Text(bitButtonHint(offset, bit)));
             button->setFont(buttonFont);
             button->setFixedSize(15, 20);
             connect(button, &QPushButton::clicked, this, [this, offset, bit] {
@@ -230,21 +225,15 @@ void RegisterMonitor::buildLights(QWidget* page) {
     constexpr int kRowsPerColumn = 9;
     for (std::size_t i = 0; i < kLightRows.size(); ++i) {
         const LightRow& row = kLightRows[i];
-        auto* light = new QLabel(qtText(row.caption), group);
-        light->setObjectName(qtText(row.name));
-        light->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        light->setAlignment(Qt::AlignCenter);
-        light->setFixedSize(32, 17);
-        light->setAutoFillBackground(true);
-        light->setBackgroundRole(QPalette::Window);
-        setLight(light, unlit());
+        QLabel* light = newLight(utf8Text(row.caption), utf8Text(row.name),
+                                 QFrame::Panel | QFrame::Sunken, unlit(), group);
         lights_[i] = light;
         litColours_[i] = colour(row.lit);
 
         const int gridRow = static_cast<int>(i) % kRowsPerColumn;
         const int column = static_cast<int>(i) / kRowsPerColumn * 2;
         grid->addWidget(light, gridRow, column);
-        grid->addWidget(new QLabel(qtText(row.label), group), gridRow, column + 1);
+        grid->addWidget(new QLabel(utf8Text(row.label), group), gridRow, column + 1);
     }
     addAtTop(page, group);
 }
@@ -271,7 +260,7 @@ void RegisterMonitor::buildBasePortGroup(QWidget* page) {
     // must not add the typed text to the list.
     ComboBox1->setCompleter(nullptr);
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    for (std::string_view item : kPresetListItems) ComboBox1->addItem(qtText(item));
+    for (std::string_view item : kPresetListItems) ComboBox1->addItem(utf8Text(item));
     ComboBox1->setCurrentIndex(0);
     setHint(ComboBox1, "Адрес исследоваемого  базового порта ");
 
@@ -387,7 +376,7 @@ void RegisterMonitor::ComboBox1Change() {
 }
 
 void RegisterMonitor::SpeedButton24Click() {
-    ComboBox1->setEditText(qtText(kNewPortPreset));
+    ComboBox1->setEditText(utf8Text(kNewPortPreset));
     GCP();
     confirmTone_(100, 50);
     confirmTone_(300, 50);

@@ -29,22 +29,16 @@
 #include "terminal/ansi_code_page.h"
 #include "terminal/owner_thread.h"
 #include "widgets/command.h"
+#include "widgets/hint.h"
 
 namespace terminal {
 
 namespace {
 
-QString qtText(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-void setHint(QWidget* control, const QString& hint) {
-    control->setToolTip(hint);
-    control->setStatusTip(hint);
-}
-
 using monitor::colour;
 using monitor::setLight;
+using widgets::setHint;
+using widgets::utf8Text;
 
 // The on/off state of the XON and BRK buttons lives in the button itself, in its "Transparent"
 // property, like the window's other small per-control state.
@@ -97,7 +91,7 @@ constexpr std::array<ErrorText, 11> kErrorTexts = {{
 }};
 
 QString signalLine(const char* prefix, bool on) {
-    return qtText(prefix) + (on ? QStringLiteral("On") : QStringLiteral("Off"));
+    return utf8Text(prefix) + (on ? QStringLiteral("On") : QStringLiteral("Off"));
 }
 
 bool menuChecked(const QMainWindow* form, const char* item) {
@@ -304,14 +298,9 @@ void TerminalPage::buildGroup(QWidget* page) {
     bevel->setFrameStyle(QFrame::Box | QFrame::Sunken);
     auto* lightColumn = new QVBoxLayout(bevel);
     for (size_t i = 0; i < kLightCaptions.size(); ++i) {
-        auto* light = new QLabel(QString::fromLatin1(kLightCaptions[i]), bevel);
-        light->setObjectName(QStringLiteral("StaticText%1").arg(i + 1));
-        light->setFrameStyle(QFrame::Box | QFrame::Plain);
-        light->setAlignment(Qt::AlignCenter);
-        light->setFixedSize(32, 17);
-        light->setAutoFillBackground(true);
-        light->setBackgroundRole(QPalette::Window);
-        setLight(light, unlit());
+        QLabel* light = monitor::newLight(QString::fromLatin1(kLightCaptions[i]),
+                                          QStringLiteral("StaticText%1").arg(i + 1),
+                                          QFrame::Box | QFrame::Plain, unlit(), bevel);
         lightColumn->addWidget(light);
         lights_[i] = light;
     }
@@ -324,7 +313,7 @@ void TerminalPage::buildGroup(QWidget* page) {
         auto* button = new QToolButton(toolBar);
         button->setObjectName(QString::fromLatin1(name));
         button->setText(QString::fromLatin1(caption));
-        setHint(button, qtText(hint));
+        setHint(button, utf8Text(hint));
         toolBar->addWidget(button);
         return button;
     };
@@ -371,14 +360,14 @@ void TerminalPage::buildGroup(QWidget* page) {
 QComboBox* TerminalPage::newLineSettingBox(int setting, QWidget* parent) {
     const LineSetting& table = lineSettings()[static_cast<size_t>(setting)];
     auto* box = new QComboBox(parent);
-    box->setObjectName(qtText(table.name));
+    box->setObjectName(utf8Text(table.name));
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
-    for (const char* item : table.items) box->addItem(qtText(item));
-    const int shown = box->findText(qtText(table.initialText), Qt::MatchExactly);
+    for (const char* item : table.items) box->addItem(utf8Text(item));
+    const int shown = box->findText(utf8Text(table.initialText), Qt::MatchExactly);
     box->setCurrentIndex(shown);
-    if (shown < 0) box->setEditText(qtText(table.initialText));
-    setHint(box, qtText(table.hint));
+    if (shown < 0) box->setEditText(utf8Text(table.initialText));
+    setHint(box, utf8Text(table.hint));
     // In the order of the settings table.
     static constexpr std::array<void (TerminalPage::*)(int), 5> kChangeHandlers = {
         &TerminalPage::ComboBaudrateChange, &TerminalPage::ComboBox3Change,
@@ -536,11 +525,11 @@ void TerminalPage::ComboBox6Change(int position) {
 void TerminalPage::lineSettingChange(int setting, int position) {
     const LineSetting& table = lineSettings()[static_cast<size_t>(setting)];
     const QString line =
-        qtText(table.prefix) + lineSettingBoxes_[static_cast<size_t>(setting)]->currentText();
+        utf8Text(table.prefix) + lineSettingBoxes_[static_cast<size_t>(setting)]->currentText();
     const bool named = position >= 0 && position < static_cast<int>(table.ordinals.size()) &&
                        table.ordinals[static_cast<size_t>(position)] >= 0;
     if (!named) {
-        Memo1->appendLine(line + qtText(kSettingKept));
+        Memo1->appendLine(line + utf8Text(kSettingKept));
         return;
     }
     table.apply(Comm1_, table.ordinals[static_cast<size_t>(position)]);
@@ -575,7 +564,7 @@ void TerminalPage::Comm1Error(int32_t Errors) {
     for (const ErrorText& error : kErrorTexts) {
         if ((static_cast<uint32_t>(Errors) & error.flag) == 0) continue;
         for (const char* line : error.lines)
-            if (line) lines << qtText(line);
+            if (line) lines << utf8Text(line);
     }
     if (!lines.isEmpty()) Memo1->appendLines(lines);
 }
