@@ -442,20 +442,11 @@ TEST_F(RegisterInput, RegisterStormKeepsBothPanesBoundedWithTheNewestRecordWhole
 
 }  // namespace
 
-class DriverMenu : public MainWindow {
+class DriverMenu : public RegisterInput {
 protected:
-    void SetUp() override {
-        MainWindow::SetUp();
-        window = startWindow();
-        window->registerMonitor().timer()->stop();
-        host.speakerPortWrites = 0;
-        host.sleptMs = 0;
-    }
     void trigger(const char* name) { action(*window, name)->trigger(); }
     QString n19Caption() { return action(*window, "N19")->text(); }
     QString registerInput() { return window->statusPanel(1).text(); }
-
-    std::unique_ptr<app::TForm1> window;
 };
 
 TEST_F(DriverMenu, N19OnAnOpenDriverClosesItSilently) {

@@ -5,10 +5,14 @@
 
 namespace {
 
-// One QApplication for the whole test program, made before the first test runs.
+// One QApplication for the whole test program, made before the first test runs; without a
+// platform chosen (a test program run by hand), off screen.
 class QtApplication : public ::testing::Environment {
 public:
-    void SetUp() override { application_ = std::make_unique<QApplication>(argc_, argv_); }
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        application_ = std::make_unique<QApplication>(argc_, argv_);
+    }
     void TearDown() override { application_.reset(); }
 
 private:

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
@@ -36,15 +35,6 @@ inline QString qs(std::string_view text) {
 // 12:34:56 unless a test moves it.
 class MonitorTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (qApp) return;
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "monitor_tests";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);
-    }
-
     void SetUp() override {
         portIO.OpenDriver();
         for (QFrame*& panel : panels) panel = new QFrame(&form);

@@ -46,15 +46,6 @@ inline QString qs(std::string_view text) {
 // messages of the error handler are recorded, each in one list in the order they came.
 class TerminalTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (qApp) return;
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "terminal_tests";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);
-    }
-
     void SetUp() override {
         portIO.OpenDriver();
         for (const char* item : {"N11", "N14", "XON1", "BREK1", "NRTS", "NDTR", "N22"}) {

@@ -67,14 +67,6 @@ QImage referenceText(const QFont& font, const QString& text) {
 
 class GaugeTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (QApplication::instance()) return;
-        static int argc = 1;
-        static char name[] = "widgets_tests";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);
-    }
-
     QImage shot() { return gauge.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
     // Blue on white over a green face, as in most pictures below.
