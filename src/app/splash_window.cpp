@@ -2,14 +2,12 @@
 
 #include <QCloseEvent>
 #include <QDialog>
-#include <QFile>
 #include <QLabel>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
 #include <utility>
 
-#include "app/jpeg_image.h"
 #include "app/resources.h"
 #include "widgets/command.h"
 
@@ -31,11 +29,9 @@ TForm4::TForm4(QWidget* parent)
     setAutoFillBackground(true);
 
     Image1->setObjectName(QStringLiteral("Image1"));
-    QFile picture(resourcePath("splash.jpg"));
-    const QImage image =
-        picture.open(QIODevice::ReadOnly) ? decodeJpeg(picture.readAll()) : QImage();
-    Image1->setPixmap(QPixmap::fromImage(image));
-    setFixedSize(image.isNull() ? kPictureSize : image.size());
+    const QPixmap picture = jpegPicture("splash.jpg");
+    Image1->setPixmap(picture);
+    setFixedSize(picture.isNull() ? kPictureSize : picture.size());
     Image1->setGeometry(rect());
     if (const QScreen* desktop = screen())
         move(desktop->availableGeometry().center() - rect().center());

@@ -1,10 +1,14 @@
 #include "app/start.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QToolButton>
+#include <QTranslator>
 
 #include "app/log_pane.h"
 #include "app/main_window.h"
+#include "app/resources.h"
 #include "app/splash_window.h"
 #include "driver/driver_window.h"
 #include "help/about_window.h"
@@ -17,6 +21,21 @@
 
 namespace app {
 
+namespace {
+
+// Qt's own file, colour, font and message-box dialogs speak the language of the program's
+// windows, whatever the user's locale.
+void installQtTranslations() {
+    static QTranslator qtTexts;
+    static const bool loaded =
+        qtTexts.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    static const bool installed = loaded && QCoreApplication::installTranslator(&qtTexts);
+    Q_UNUSED(installed);
+}
+
+}  // namespace
+
 Program::Program() = default;
 Program::~Program() = default;
 
@@ -24,6 +43,7 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
     const auto created = [&trace](QWidget& window) {
         if (trace) trace(window);
     };
+    installQtTranslations();
     auto program = std::make_unique<Program>();
 
     // The splash is painted before anything else is built, so it is on screen meanwhile.
@@ -45,8 +65,11 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
     program->Form2 = std::make_unique<logs::TForm2>(confirmTone);
     created(*program->Form2);
     program->Form3 = std::make_unique<help::TForm3>();
+    program->Form3->setPictures(QPixmap(resourcePath("icon.png")),
+                                QPixmap(resourcePath("title.png")));
     created(*program->Form3);
     program->Form5 = std::make_unique<driver::TForm5>(mainWindow->driverLinks(), *program->Form2);
+    program->Form5->setPicture(jpegPicture("driver.jpg"));
     created(*program->Form5);
     mainWindow->setDriverWindow(program->Form5.get());
 

@@ -1,6 +1,7 @@
 #include "driver/driver_window.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -13,7 +14,6 @@
 #include <QStatusTipEvent>
 #include <QStyle>
 #include <QTextCursor>
-#include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <utility>
@@ -51,6 +51,7 @@ constexpr int kLastStep = 7;
 const QSize kClientSize(447, 288);
 constexpr int kStatusBarHeight = 19;
 const QSize kButtonSize(77, 26);
+const QSize kIconSize(16, 16);
 
 using widgets::setHint;
 using widgets::utf8Text;
@@ -145,25 +146,34 @@ void TForm5::buildControls() {
     Memo1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1_->setGeometry(131, 72, 308, 135);
 
-    auto* ToolBar1 = new QToolBar(Panel1);
+    // A plain row rather than a QToolBar: a tool bar's handle, margins and spacing leave less
+    // than four buttons' width, and it hides what does not fit behind an overflow arrow.
+    auto* ToolBar1 = new QWidget(Panel1);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setGeometry(131, 206, 310, 33);
-    const auto addButton = [ToolBar1](QAbstractButton* button, const char* name,
-                                      const char* caption, const char* hint,
-                                      QStyle::StandardPixmap picture) {
+    auto* buttons = new QHBoxLayout(ToolBar1);
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->setSpacing(0);
+    const auto addButton = [buttons](QAbstractButton* button, const char* name, const char* caption,
+                                     const char* hint, QStyle::StandardPixmap picture) {
         button->setObjectName(utf8Text(name));
         button->setText(utf8Text(caption));
         button->setIcon(button->style()->standardIcon(picture));
+        button->setIconSize(kIconSize);
         button->setFixedSize(kButtonSize);
         setHint(button, hint);
-        ToolBar1->addWidget(button);
+        buttons->addWidget(button, 0, Qt::AlignTop);
     };
-    auto* SpeedButton1 = new QToolButton(ToolBar1);
-    SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    const auto newSpeedButton = [ToolBar1] {
+        auto* button = new QToolButton(ToolBar1);
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        button->setAutoRaise(true);
+        return button;
+    };
+    auto* SpeedButton1 = newSpeedButton();
     addButton(SpeedButton1, "SpeedButton1", "Установ.", "Для установки драйвера нажмите эту кнопку",
               QStyle::SP_DriveHDIcon);
-    auto* SpeedButton2 = new QToolButton(ToolBar1);
-    SpeedButton2->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    auto* SpeedButton2 = newSpeedButton();
     addButton(SpeedButton2, "SpeedButton2", "Удалить", "Удалить драйвер", QStyle::SP_TrashIcon);
     auto* BitBtn1 = new QPushButton(ToolBar1);
     addButton(BitBtn1, "BitBtn1", "Закрыть", "Закрыть это окно", QStyle::SP_DialogCancelButton);

@@ -23,14 +23,12 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
     panel->setFrameShape(QFrame::Box);
     panel->setGeometry(rect());
 
-    auto* icon = new QLabel(panel);
-    icon->setObjectName(QStringLiteral("Image1"));
-    icon->setGeometry(59, 5, 32, 32);
-    icon->setPixmap(QPixmap(QStringLiteral(":/icon.png")));
-    auto* title = new QLabel(panel);
-    title->setObjectName(QStringLiteral("Image2"));
-    title->setGeometry(94, 5, 132, 34);
-    title->setPixmap(QPixmap(QStringLiteral(":/title.png")));
+    Image1 = new QLabel(panel);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(59, 5, 32, 32);
+    Image2 = new QLabel(panel);
+    Image2->setObjectName(QStringLiteral("Image2"));
+    Image2->setGeometry(94, 5, 132, 34);
 
     auto* name = new QLabel(QStringLiteral("QUILLMOR"), panel);
     name->setObjectName(QStringLiteral("Label3"));
@@ -57,6 +55,11 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
     ok->setGeometry(89, 252, 105, 27);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TForm3::setPictures(const QPixmap& icon, const QPixmap& title) {
+    Image1->setPixmap(icon);
+    Image2->setPixmap(title);
 }
 
 }  // namespace help

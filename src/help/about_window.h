@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+class QLabel;
+class QPixmap;
 class QPlainTextEdit;
 
 namespace help {
@@ -13,7 +15,12 @@ class TForm3 : public QDialog {
 public:
     explicit TForm3(QWidget* parent = nullptr);
 
+    // The icon-sized picture and the title picture at the top.
+    void setPictures(const QPixmap& icon, const QPixmap& title);
+
 private:
+    QLabel* Image1 = nullptr;
+    QLabel* Image2 = nullptr;
     QPlainTextEdit* RichEdit1 = nullptr;
 };
 
