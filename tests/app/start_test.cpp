@@ -4,10 +4,14 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -68,6 +72,37 @@ TEST_F(Start, WindowsComeUpInOrderWithTheSplashOnScreenFirst) {
     EXPECT_FALSE(program->Form5->isVisible());
     EXPECT_EQ(program->Form3->windowTitle(), "О программе");
     EXPECT_EQ(program->Form5->windowTitle(), QString(46, u' ') + "Установка драйвера");
+}
+
+TEST_F(Start, AboutAndDriverWindowsHaveTheirPictures) {
+    const auto program = app::startProgram(host);
+    const std::pair<QWidget*, const char*> pictures[] = {{program->Form3.get(), "Image1"},
+                                                         {program->Form3.get(), "Image2"},
+                                                         {program->Form5.get(), "Image1"}};
+    for (const auto& [window, name] : pictures) {
+        const auto* picture = window->findChild<QLabel*>(name);
+        ASSERT_NE(picture, nullptr) << name;
+        EXPECT_FALSE(picture->pixmap().isNull()) << window->objectName().toStdString() << name;
+    }
+}
+
+// Qt's own dialogs speak the language of the windows around them.
+TEST_F(Start, SaveDialogOfTheLogSpeaksRussian) {
+    const auto program = app::startProgram(host);
+    settle();
+    QString title;
+    QString cancel;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        title = dialog->windowTitle();
+        if (const auto* buttons = dialog->findChild<QDialogButtonBox*>())
+            cancel = buttons->button(QDialogButtonBox::Cancel)->text();
+        dialog->reject();
+    });
+    program->Form1->findChild<QToolButton*>(QStringLiteral("SpeedButton29"))->click();
+    EXPECT_EQ(title, "Сохранить как");
+    EXPECT_EQ(cancel, "Отмена");
 }
 
 TEST_F(Start, ViewerSoundsItsActivationToneThroughTheMainWindow) {

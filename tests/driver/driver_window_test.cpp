@@ -10,8 +10,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <memory>
 
@@ -307,6 +309,37 @@ TEST_F(DriverWindow, ButtonsCarryTheirCaptionsAndShowTheirHintsInTheStatusBar) {
     QCoreApplication::sendEvent(install, &tip);
     const auto* panel = form->findChild<QWidget*>("StatusBar1")->findChild<QLabel*>();
     EXPECT_EQ(panel->text(), "Для установки драйвера нажмите эту кнопку");
+}
+
+// Notes the texts a style paints, to see whether a caption was elided.
+class PaintedTexts : public QProxyStyle {
+public:
+    void drawItemText(QPainter* painter, const QRect& rect, int flags, const QPalette& palette,
+                      bool enabled, const QString& text, QPalette::ColorRole role) const override {
+        texts << text;
+        QProxyStyle::drawItemText(painter, rect, flags, palette, enabled, text, role);
+    }
+    mutable QStringList texts;
+};
+
+// At the window's own size every button of the tool bar is on show whole: none hidden behind
+// an overflow arrow, cut off, covered by another control or with its caption elided.
+TEST_F(DriverWindow, AllFourToolBarButtonsAreWholeAndReachableAtTheWindowsSize) {
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    for (const char* name : {"SpeedButton1", "SpeedButton2", "BitBtn1", "BitBtn2"}) {
+        auto* button = form->findChild<QAbstractButton*>(name);
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_TRUE(button->isVisible()) << name;
+        const QRect place(button->mapTo(form.get(), QPoint(0, 0)), button->size());
+        EXPECT_TRUE(form->rect().contains(place)) << name;
+        EXPECT_EQ(form->childAt(place.center()), button) << name;
+        PaintedTexts painted;
+        button->setStyle(&painted);
+        button->grab();
+        button->setStyle(nullptr);
+        EXPECT_EQ(painted.texts.join(u'|').toStdString(), button->text().toStdString()) << name;
+    }
 }
 
 TEST_F(DriverWindow, CaptionGaugeAndCloseButton) {
