@@ -65,6 +65,7 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
     program->Form2 = std::make_unique<logs::TForm2>(confirmTone);
     created(*program->Form2);
     program->Form3 = std::make_unique<help::TForm3>();
+    // The pictures are embedded in the program, not in the libraries of these windows.
     program->Form3->setPictures(QPixmap(resourcePath("icon.png")),
                                 QPixmap(resourcePath("title.png")));
     created(*program->Form3);
