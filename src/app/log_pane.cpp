@@ -6,7 +6,7 @@
 
 namespace app {
 
-LogPane::LogPane(const QString& objectName, QWidget* parent) : QPlainTextEdit(parent) {
+LogPane::LogPane(const QString& objectName, QWidget* parent) : widgets::TextBox(parent) {
     setObjectName(objectName);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QPlainTextEdit>
 #include <QString>
 #include <QStringList>
+
+#include "widgets/text_box.h"
 
 namespace app {
 
@@ -13,7 +14,7 @@ namespace app {
 // oldest lines are dropped, so the newest record always stands complete.
 inline constexpr int kLogPaneLimit = 64 * 1024;
 
-class LogPane : public QPlainTextEdit {
+class LogPane : public widgets::TextBox {
     Q_OBJECT
 public:
     LogPane(const QString& objectName, QWidget* parent);

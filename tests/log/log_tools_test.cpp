@@ -11,8 +11,10 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QImage>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -349,6 +351,27 @@ TEST_F(LogToolsTest, ViewingAnEmptyPaneShowsWhatTheClipboardHeld) {
     QGuiApplication::clipboard()->setText(QStringLiteral("from elsewhere"));
     button("SpeedButton27").click();
     EXPECT_EQ(viewer.RichEdit1().toPlainText(), "from elsewhere");
+}
+
+// In a fresh X session the clipboard offers data of no format at all, and another program may
+// have left an image there: the view then shows an empty viewer, and so does its own paste.
+TEST_F(LogToolsTest, ViewingAnEmptyPaneWithNoTextOnTheClipboardShowsAnEmptyViewer) {
+    modalSwitch().setChecked(false);
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    auto* image = new QMimeData;
+    image->setImageData(picture);
+    for (QMimeData* clipboard : {new QMimeData, image}) {
+        QGuiApplication::clipboard()->setMimeData(clipboard);
+        viewer.setText(QStringLiteral("old"));
+        tones.clear();
+        button("SpeedButton27").click();
+        EXPECT_TRUE(viewer.isVisible());
+        EXPECT_EQ(viewer.RichEdit1().toPlainText(), "");
+        EXPECT_THAT(tones, ElementsAre(Pair(300, 150)));
+        viewer.RichEdit1().paste();
+        EXPECT_EQ(viewer.RichEdit1().toPlainText(), "");
+    }
 }
 
 TEST_F(LogToolsTest, ModalViewOfAVisibleViewerIsRefusedBeforeTheTone) {
