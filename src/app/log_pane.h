@@ -19,8 +19,8 @@ class LogPane : public widgets::TextBox {
 public:
     LogPane(const QString& objectName, QWidget* parent);
 
-    // The text becomes a new last line (an empty text an empty line); the caret ends after
-    // it, so a selection the user had is gone.
+    // The text becomes a new last line (an empty text an empty line), with no line break after
+    // it; the caret ends after it, so a selection the user had is gone.
     void appendLine(const QString& text);
     // The lines in order, as one insert and one trim: the same text as appending them one by
     // one, for a fraction of the work.
@@ -32,7 +32,13 @@ public:
     int textLength() const;
 
 private:
+    // Whether the next line must be put after a line break.
+    bool holdsLines() const;
     void dropOldestLines();
+
+    // The pane holds one empty line and nothing else, which its document cannot tell from no
+    // line at all.
+    bool appendedEmptyLine_ = false;
 };
 
 }  // namespace app
