@@ -227,6 +227,10 @@ LoadedLog loadLogFile(const QString& path) {
     }
     LoadedLog result{decodeLog(bytes), truncated};
     result.linesBroken = breakLongLines(result.text);
+    if (truncated)
+        result.text.prepend(QStringLiteral("*** Файл показан не весь: первые %1 байт из %2 ***\n")
+                                .arg(bytes.size())
+                                .arg(file.size()));
     return result;
 }
 
