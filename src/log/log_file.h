@@ -50,7 +50,7 @@ struct LoadedLog : DecodedLog {
 
 // A pane holds at most 64 K characters, so a log file of this program is far smaller than
 // this. The viewer takes about 0.2 s per MiB to decode and lay out (bench log_open_10mib_ms)
-// and some 18 bytes of memory per byte shown, so a larger file is read only up to its last
+// and some 15 bytes of memory per byte shown, so a larger file is read only up to its last
 // whole line within the limit: the window stays responsive for a file of any size.
 inline constexpr qint64 kLogFileLoadLimit = 8 * 1024 * 1024;
 // The text box lays out a line as a whole, and a line of a megabyte without a space in it

@@ -329,7 +329,7 @@ void LogTools::SpeedButton28Click() {
 
 // Through the clipboard, as the user would do it by hand (pasting empties the viewer first):
 // afterwards the clipboard holds the log and the pane's whole text stays selected. An empty
-// pane copies nothing, so the viewer shows what the clipboard held before.
+// pane copies nothing, so the viewer shows the text the clipboard held before, if any.
 void LogTools::SpeedButton27Click() {
     QPlainTextEdit& pane = selectedPane();
     pane.selectAll();
