@@ -1,9 +1,11 @@
 // The log commands on a pane holding 10,000 record lines: saving it as a log file, a search
-// that matches only at the very end, and "Cмотреть LOG" until the viewer has painted the text.
+// that matches only at the very end, and "Cмотреть LOG" until the viewer has painted the text;
+// then opening a log file of 10 MiB in the viewer.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QStringList>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "log/find_dialog.h"
+#include "log/log_file.h"
 #include "log/log_tools.h"
 #include "log/viewer_window.h"
 
@@ -103,5 +106,24 @@ int main(int argc, char** argv) {
         viewer.close();
     });
     std::printf("BENCH log_view_ms %.2f ms\n", viewMs);
+
+    // "Открыть LOG файл" on a log file of 10 MiB, until the viewer has painted it.
+    const QString big = folder.filePath(QStringLiteral("big.LOG.txt"));
+    {
+        const QString text = recordLines();
+        QByteArray bytes = logs::encodeLog(text).bytes;
+        QFile out(big);
+        out.open(QIODevice::WriteOnly);
+        for (qint64 written = 0; written < 10 * 1024 * 1024; written += bytes.size())
+            out.write(bytes);
+    }
+    tools.setFileChooser([&big](QFileDialog&) { return std::optional<QString>(big); });
+    const double openMs = medianMs([&] {
+        tools.SpeedButton30Click();
+        viewer.RichEdit1().viewport()->repaint();
+        QApplication::processEvents();
+        viewer.close();
+    });
+    std::printf("BENCH log_open_10mib_ms %.2f ms\n", openMs);
     return 0;
 }

@@ -6,7 +6,7 @@
 
 namespace app {
 
-LogPane::LogPane(const QString& objectName, QWidget* parent) : QPlainTextEdit(parent) {
+LogPane::LogPane(const QString& objectName, QWidget* parent) : widgets::TextBox(parent) {
     setObjectName(objectName);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -19,25 +19,22 @@ LogPane::LogPane(const QString& objectName, QWidget* parent) : QPlainTextEdit(pa
     colours.setColor(QPalette::Base, colours.color(QPalette::Window));
     colours.setColor(QPalette::Text, QColor(0, 0, 128));
     setPalette(colours);
+    // An empty document is both no line and one empty line; only an append makes it the latter,
+    // and any other change (a clear, the user's typing) ends it.
+    connect(document(), &QTextDocument::contentsChanged, this,
+            [this] { appendedEmptyLine_ = false; });
 }
 
-// Every appended line ends with a line break: the caret then rests at the start of the empty
-// last line, and an empty record is just a line break.
 void LogPane::appendLine(const QString& text) {
     appendLines(QStringList{text});
 }
 
+// Lines are separated, not ended, by line breaks: the pane shows no empty line after the newest
+// one, and its text is exactly the lines of the log file.
 void LogPane::appendLines(const QStringList& lines) {
     if (lines.isEmpty()) return;
-    QString text;
-    qsizetype size = 1;
-    for (const QString& line : lines) size += line.size() + 1;
-    text.reserve(size);
-    if (!document()->lastBlock().text().isEmpty()) text += QLatin1Char('\n');
-    for (const QString& line : lines) {
-        text += line;
-        text += QLatin1Char('\n');
-    }
+    const QString joined = lines.join(QLatin1Char('\n'));
+    const QString text = holdsLines() ? QLatin1Char('\n') + joined : joined;
     // Insert and trim as one edit, so the pane lays itself out once for both.
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
@@ -45,6 +42,7 @@ void LogPane::appendLines(const QStringList& lines) {
     cursor.insertText(text);
     dropOldestLines();
     cursor.endEditBlock();
+    appendedEmptyLine_ = document()->isEmpty();
     cursor.movePosition(QTextCursor::End);
     setTextCursor(cursor);
     ensureCursorVisible();
@@ -58,6 +56,10 @@ void LogPane::clearPane() {
     clear();
 }
 
+bool LogPane::holdsLines() const {
+    return appendedEmptyLine_ || !document()->isEmpty();
+}
+
 int LogPane::textLength() const {
     return document()->characterCount() - 1;
 }
@@ -67,8 +69,7 @@ int LogPane::textLength() const {
 void LogPane::dropOldestLines() {
     int excess = textLength() - kLogPaneLimit;
     if (excess <= 0) return;
-    // The document ends with an empty block after the newest line's break; that line stays.
-    const QTextBlock newest = document()->lastBlock().previous();
+    const QTextBlock newest = document()->lastBlock();
     int dropTo = 0;
     for (QTextBlock block = document()->firstBlock();
          block.isValid() && block != newest && excess > 0; block = block.next()) {

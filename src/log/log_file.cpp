@@ -1,11 +1,14 @@
 #include "log/log_file.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QSysInfo>
 #include <algorithm>
 #include <memory>
@@ -92,6 +95,73 @@ int breakLongLines(QString& text) {
     return broken;
 }
 
+// The new content of a file, written beside it under a hidden name of its own. Each step
+// returns the system's error number, 0 on success. Until it has replaced the target, the
+// destructor removes it, so whichever step fails leaves no partial file behind.
+class PendingFile {
+public:
+    explicit PendingFile(QByteArray target) : target_(std::move(target)) {}
+    ~PendingFile() {
+        if (descriptor_ >= 0) ::close(descriptor_);
+        if (!name_.isEmpty() && !placed_) ::unlink(name_.constData());
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    // A file that replaces another keeps its permissions; a new one gets the usual ones. Only a
+    // regular file is replaced: a folder, a device or a pipe of that name stays as it is.
+    int create() {
+        struct stat existing {};
+        const bool replacing = ::stat(target_.constData(), &existing) == 0;
+        if (replacing && !S_ISREG(existing.st_mode))
+            return S_ISDIR(existing.st_mode) ? EISDIR : ENOTSUP;
+        const qsizetype slash = target_.lastIndexOf('/');
+        const QByteArray prefix = target_.first(slash + 1) + '.' + target_.sliced(slash + 1) + '.';
+        for (int attempt = 0; descriptor_ < 0; ++attempt) {
+            name_ = prefix + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            descriptor_ = ::open(name_.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (descriptor_ < 0 && (errno != EEXIST || attempt == 100)) {
+                const int failure = errno;
+                name_.clear();
+                return failure;
+            }
+        }
+        if (replacing && ::fchmod(descriptor_, existing.st_mode & 07777) != 0) return errno;
+        return 0;
+    }
+    int write(const QByteArray& bytes) {
+        const char* next = bytes.constData();
+        size_t left = static_cast<size_t>(bytes.size());
+        while (left > 0) {
+            const ssize_t written = ::write(descriptor_, next, left);
+            if (written < 0 && errno == EINTR) continue;
+            // A regular file takes at least one byte or says why not; nothing at all is a fault.
+            if (written <= 0) return written < 0 ? errno : EIO;
+            next += written;
+            left -= static_cast<size_t>(written);
+        }
+        return 0;
+    }
+    // A file system may report a full disk only when the data reaches it.
+    int sync() { return ::fsync(descriptor_) == 0 ? 0 : errno; }
+    int close() {
+        const int result = ::close(descriptor_);
+        descriptor_ = -1;
+        return result == 0 ? 0 : errno;
+    }
+    int replaceTarget() {
+        if (::rename(name_.constData(), target_.constData()) != 0) return errno;
+        placed_ = true;
+        return 0;
+    }
+
+private:
+    QByteArray target_;
+    QByteArray name_;
+    int descriptor_ = -1;
+    bool placed_ = false;
+};
+
 }  // namespace
 
 EncodedLog encodeLog(const QString& text) {
@@ -128,11 +198,17 @@ DecodedLog decodeLog(const QByteArray& bytes) {
 
 int saveLogFile(const QString& path, const QString& text) {
     const EncodedLog encoded = encodeLog(text);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw LogFileError(("Cannot create file " + path).toStdString());
-    if (file.write(encoded.bytes) != encoded.bytes.size() || !file.commit())
-        throw LogFileError(("Cannot write file " + path).toStdString());
+    const QFileInfo chosen(path);
+    PendingFile file(QFile::encodeName(chosen.exists() ? chosen.canonicalFilePath() : path));
+    const auto check = [&path](int code, const char* failure) {
+        if (code != 0)
+            throw LogFileError(QString::fromLatin1(failure) + path, qt_error_string(code));
+    };
+    check(file.create(), "Cannot create file ");
+    check(file.write(encoded.bytes), "Cannot write file ");
+    check(file.sync(), "Cannot write file ");
+    check(file.close(), "Cannot write file ");
+    check(file.replaceTarget(), "Cannot replace file ");
     return encoded.substituted;
 }
 
@@ -140,10 +216,9 @@ LoadedLog loadLogFile(const QString& path) {
     // Opening a pipe would wait for a writer, and a device may never end.
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        throw LogFileError(("Cannot open file " + path).toStdString());
+        throw LogFileError("Cannot open file " + path);
     QByteArray bytes = file.read(kLogFileLoadLimit + 1);
-    if (file.error() != QFileDevice::NoError)
-        throw LogFileError(("Cannot read file " + path).toStdString());
+    if (file.error() != QFileDevice::NoError) throw LogFileError("Cannot read file " + path);
     const bool truncated = bytes.size() > kLogFileLoadLimit;
     if (truncated) {
         bytes.truncate(kLogFileLoadLimit);
@@ -152,6 +227,10 @@ LoadedLog loadLogFile(const QString& path) {
     }
     LoadedLog result{decodeLog(bytes), truncated};
     result.linesBroken = breakLongLines(result.text);
+    if (truncated)
+        result.text.prepend(QStringLiteral("*** Файл показан не весь: первые %1 байт из %2 ***\n")
+                                .arg(bytes.size())
+                                .arg(file.size()));
     return result;
 }
 

@@ -5,9 +5,11 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -306,7 +308,15 @@ void LogTools::SpeedButton30Click() {
 void LogTools::SpeedButton29Click() {
     if (const std::optional<QString> chosen = chooseFile_(*SaveDialog1_)) {
         SaveDialog1_->selectFile(*chosen);
-        saveLogFile(*chosen, selectedPane().toPlainText());
+        try {
+            saveLogFile(*chosen, selectedPane().toPlainText());
+        } catch (const LogFileError& failure) {
+            // A log the user believes saved would be lost: no tone, and a word on why.
+            QMessageBox::warning(
+                &form_, QGuiApplication::applicationDisplayName(),
+                QStringLiteral("LOG не сохранён в файл %1\n%2").arg(*chosen, failure.reason()));
+            return;
+        }
     }
     tone(1300, 150);
 }
@@ -319,7 +329,7 @@ void LogTools::SpeedButton28Click() {
 
 // Through the clipboard, as the user would do it by hand (pasting empties the viewer first):
 // afterwards the clipboard holds the log and the pane's whole text stays selected. An empty
-// pane copies nothing, so the viewer shows what the clipboard held before.
+// pane copies nothing, so the viewer shows the text the clipboard held before, if any.
 void LogTools::SpeedButton27Click() {
     QPlainTextEdit& pane = selectedPane();
     pane.selectAll();

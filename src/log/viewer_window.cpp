@@ -16,6 +16,7 @@
 #include "log/menu_keys.h"
 #include "log/text_search.h"
 #include "widgets/command.h"
+#include "widgets/text_box.h"
 
 namespace logs {
 
@@ -75,7 +76,7 @@ TForm2::TForm2(Tone confirmTone, QWidget* parent)
     move(170, 103);
     resize(504, 348);
 
-    RichEdit1_ = new QPlainTextEdit(this);
+    RichEdit1_ = new widgets::TextBox(this);
     RichEdit1_->setObjectName(QStringLiteral("RichEdit1"));
     RichEdit1_->setFont(QFont(QStringLiteral("Arial"), 10, QFont::Bold));
     QPalette colours = RichEdit1_->palette();

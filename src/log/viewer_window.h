@@ -52,7 +52,8 @@ public:
     // What the main window, the help and the driver window do with the viewer.
     // Replaces the content of RichEdit1 with the text, as plain text.
     void setText(const QString& text);
-    // Empties RichEdit1 and pastes the clipboard into it.
+    // Empties RichEdit1 and pastes the clipboard's text into it; a clipboard without text
+    // (empty, or an image) leaves it empty.
     void pasteClipboard();
     void setCaption(const QString& caption);
     // Modally, returning when the viewer has been closed, or modelessly, returning at once.

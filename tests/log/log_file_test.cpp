@@ -191,7 +191,7 @@ TEST_F(LogFile, BinaryFileLoadsAsTextWithEveryByteAccountedFor) {
     EXPECT_TRUE(loaded.text.endsWith(QStringLiteral("юя")));
 }
 
-TEST_F(LogFile, HugeFileIsReadOnlyUpToTheLastWholeLineWithinTheLimit) {
+TEST_F(LogFile, HugeFileIsReadUpToTheLastWholeLineWithinTheLimitAndSaysSo) {
     const QByteArray line = "THR $55 85 0 1 0 1 0 1 0 1\r\n";  // 28 bytes
     QFile out(path("huge.txt"));
     ASSERT_TRUE(out.open(QIODevice::WriteOnly));
@@ -205,7 +205,12 @@ TEST_F(LogFile, HugeFileIsReadOnlyUpToTheLastWholeLineWithinTheLimit) {
     EXPECT_TRUE(loaded.truncated);
     EXPECT_EQ(loaded.replaced, 0);
     const QStringList loadedLines = loaded.text.split(u'\n');
-    EXPECT_EQ(loadedLines.size(), logs::kLogFileLoadLimit / line.size());
+    const qint64 wholeLines = logs::kLogFileLoadLimit / line.size();
+    EXPECT_EQ(loadedLines.first(),
+              QStringLiteral("*** Файл показан не весь: первые %1 байт из 104857600 ***")
+                  .arg(wholeLines * line.size()));
+    EXPECT_EQ(loadedLines.size(), 1 + wholeLines);
+    EXPECT_EQ(loadedLines[1], QStringLiteral("THR $55 85 0 1 0 1 0 1 0 1"));
     EXPECT_EQ(loadedLines.last(), QStringLiteral("THR $55 85 0 1 0 1 0 1 0 1"));
 }
 

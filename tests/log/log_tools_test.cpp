@@ -2,6 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <cerrno>
 
 #include <QAction>
 #include <QApplication>
@@ -11,8 +14,11 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QImage>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -135,6 +141,20 @@ protected:
         form.activateWindow();
         for (int round = 0; round < 3; ++round) QCoreApplication::processEvents();
         ASSERT_TRUE(form.isActiveWindow());
+    }
+    // Runs the command, closing every message box it shows; returns their texts.
+    static QStringList messagesDuring(const std::function<void()>& command) {
+        QStringList texts;
+        QTimer watcher;
+        QObject::connect(&watcher, &QTimer::timeout, [&texts] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->accept();
+            }
+        });
+        watcher.start(5);
+        command();
+        return texts;
     }
     // Runs the command with the viewer modal and closes the viewer as soon as it is shown;
     // returns whether it was shown modally and which tones had sounded by then.
@@ -280,11 +300,63 @@ TEST_F(LogToolsTest, CancelledOpenShowsTheViewerAsItWasTitledWithTheLastFileOpen
     EXPECT_EQ(viewer.windowTitle(), path("a.txt"));
 }
 
-TEST_F(LogToolsTest, SaveThatCannotCreateTheFileEndsTheCommandWithoutATone) {
+TEST_F(LogToolsTest, SaveThatCannotCreateTheFileSaysWhyAndEndsWithoutATone) {
     left->setPlainText(kRecord);
     answers = {path("missing/folder/x.txt")};
-    button("SpeedButton29").click();
+    const QStringList messages = messagesDuring([this] { button("SpeedButton29").click(); });
     EXPECT_FALSE(QFile::exists(path("missing/folder/x.txt")));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(path("missing/folder/x.txt")));
+    EXPECT_TRUE(messages[0].contains(qt_error_string(ENOENT))) << messages[0].toStdString();
+    EXPECT_THAT(tones, IsEmpty());
+}
+
+// A small file system of its own, filled to the last block, with one log file saved before.
+class FullDisk {
+public:
+    explicit FullDisk(const QString& folder) : folder_(folder) {
+        QDir().mkpath(folder_);
+        mounted_ = mount("tmpfs", folder_.toLocal8Bit().constData(), "tmpfs", 0, "size=64k") == 0;
+        if (!mounted_) {
+            reason_ = qt_error_string(errno);
+            return;
+        }
+        QFile existing(folder_ + QStringLiteral("/existing.LOG.txt"));
+        existing.open(QIODevice::WriteOnly);
+        existing.write("oldcontent");
+        existing.close();
+        QFile filler(folder_ + QStringLiteral("/filler"));
+        filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        while (filler.write(QByteArray(4096, 'f')) > 0) {
+        }
+    }
+    ~FullDisk() {
+        if (mounted_) umount2(folder_.toLocal8Bit().constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    const QString& reason() const { return reason_; }
+
+private:
+    QString folder_;
+    bool mounted_ = false;
+    QString reason_;
+};
+
+TEST_F(LogToolsTest, SaveOnAFullDiskKeepsTheOldFileSaysWhyAndEndsWithoutATone) {
+    const QString disk = path("disk");
+    const FullDisk full(disk);
+    if (!full.mounted())
+        GTEST_SKIP() << "no file system of our own: " << full.reason().toStdString();
+    const QString target = disk + QStringLiteral("/existing.LOG.txt");
+    left->setPlainText(kRecord.repeated(100));
+    answers = {target};
+    const QStringList messages = messagesDuring([this] { item("LOG1").trigger(); });
+    EXPECT_EQ(bytesOf(target), "oldcontent");
+    EXPECT_EQ(QDir(disk).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"existing.LOG.txt", "filler"}));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(target));
+    EXPECT_TRUE(messages[0].contains(qt_error_string(ENOSPC))) << messages[0].toStdString();
     EXPECT_THAT(tones, IsEmpty());
 }
 
@@ -349,6 +421,27 @@ TEST_F(LogToolsTest, ViewingAnEmptyPaneShowsWhatTheClipboardHeld) {
     QGuiApplication::clipboard()->setText(QStringLiteral("from elsewhere"));
     button("SpeedButton27").click();
     EXPECT_EQ(viewer.RichEdit1().toPlainText(), "from elsewhere");
+}
+
+// In a fresh X session the clipboard offers data of no format at all, and another program may
+// have left an image there: the view then shows an empty viewer, and so does its own paste.
+TEST_F(LogToolsTest, ViewingAnEmptyPaneWithNoTextOnTheClipboardShowsAnEmptyViewer) {
+    modalSwitch().setChecked(false);
+    QImage picture(8, 8, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    auto* image = new QMimeData;
+    image->setImageData(picture);
+    for (QMimeData* clipboard : {new QMimeData, image}) {
+        QGuiApplication::clipboard()->setMimeData(clipboard);
+        viewer.setText(QStringLiteral("old"));
+        tones.clear();
+        button("SpeedButton27").click();
+        EXPECT_TRUE(viewer.isVisible());
+        EXPECT_EQ(viewer.RichEdit1().toPlainText(), "");
+        EXPECT_THAT(tones, ElementsAre(Pair(300, 150)));
+        viewer.RichEdit1().paste();
+        EXPECT_EQ(viewer.RichEdit1().toPlainText(), "");
+    }
 }
 
 TEST_F(LogToolsTest, ModalViewOfAVisibleViewerIsRefusedBeforeTheTone) {
