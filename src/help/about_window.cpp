@@ -3,10 +3,10 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
-#include <QPlainTextEdit>
 #include <QPushButton>
 
 #include "help/help_texts.h"
+#include "widgets/text_box.h"
 
 namespace help {
 
@@ -40,7 +40,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
     name->setFont(nameFont);
     name->setStyleSheet(QStringLiteral("color: red;"));
 
-    RichEdit1 = new QPlainTextEdit(panel);
+    RichEdit1 = new widgets::TextBox(panel);
     RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
     RichEdit1->setGeometry(8, 73, 281, 157);
     RichEdit1->setFrameShape(QFrame::NoFrame);

@@ -4,7 +4,9 @@
 
 class QLabel;
 class QPixmap;
-class QPlainTextEdit;
+namespace widgets {
+class TextBox;
+}
 
 namespace help {
 
@@ -21,7 +23,7 @@ public:
 private:
     QLabel* Image1 = nullptr;
     QLabel* Image2 = nullptr;
-    QPlainTextEdit* RichEdit1 = nullptr;
+    widgets::TextBox* RichEdit1 = nullptr;
 };
 
 }  // namespace help

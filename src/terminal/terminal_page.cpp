@@ -176,7 +176,7 @@ constexpr const char* kSettingKept = " (не применено, оставле�
 }  // namespace
 
 TerminalMemo::TerminalMemo(const QString& objectName, int maximumLines, QWidget* parent)
-    : QPlainTextEdit(parent) {
+    : widgets::TextBox(parent) {
     setObjectName(objectName);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setMaximumBlockCount(maximumLines);

@@ -2,7 +2,6 @@
 
 #include <QColor>
 #include <QObject>
-#include <QPlainTextEdit>
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -12,6 +11,7 @@
 
 #include "comm/comm.h"
 #include "monitor/change_log.h"
+#include "widgets/text_box.h"
 
 class QCheckBox;
 class QComboBox;
@@ -36,7 +36,7 @@ inline constexpr int kReceivedMemoLines = 5000;
 inline constexpr qsizetype kRxLineLimit = 4096;
 
 // A memo of the page: read-only to the program's logic, it only ever gains lines at its end.
-class TerminalMemo : public QPlainTextEdit {
+class TerminalMemo : public widgets::TextBox {
     Q_OBJECT
 public:
     TerminalMemo(const QString& objectName, int maximumLines, QWidget* parent);
