@@ -66,6 +66,8 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
 
     program->Form4->link(
         {mainWindow, [mainWindow] { return mainWindow->OpenDriver(); }, program->Form5.get()});
+    // Hidden rather than closed: the application closes every window still shown as it quits.
+    QObject::connect(mainWindow, &TForm1::closed, program->Form4.get(), &TForm4::dismiss);
     return program;
 }
 

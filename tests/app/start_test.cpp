@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -34,11 +35,27 @@ public:
     QSet<QString> painted;
 };
 
-bool mainWindowExists() {
-    for (const QWidget* window : QApplication::topLevelWidgets())
-        if (qobject_cast<const app::TForm1*>(window)) return true;
-    return false;
+app::TForm1* mainWindow() {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* form = qobject_cast<app::TForm1*>(window)) return form;
+    return nullptr;
 }
+
+bool mainWindowExists() {
+    return mainWindow() != nullptr;
+}
+
+// Notes every window that comes up.
+class ShowWatch : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->isWindow())
+            shown << watched->objectName();
+        return false;
+    }
+    QStringList shown;
+};
 
 class Start : public app_test::AppFixture {};
 
@@ -122,6 +139,41 @@ TEST_F(Start, SplashStaysWhenTheMainWindowIsNotVisible) {
     program->Form4->Timer1Timer();
     EXPECT_TRUE(program->Form4->isVisible());
     EXPECT_EQ(host.opens, opensBefore);
+}
+
+// The whole program, event loop and all: Ctrl+X two seconds after the start, the splash still
+// up. The program ends, and no window comes up on the way, the driver installation window least
+// of all: the driver works.
+TEST_F(Start, ClosingTheMainWindowUnderTheSplashEndsTheProgramWithNoOtherWindow) {
+    ShowWatch after;
+    bool splashUp = false;
+    QTimer exitKey;
+    exitKey.setSingleShot(true);
+    QObject::connect(&exitKey, &QTimer::timeout, [&] {
+        app::TForm1* form = mainWindow();
+        ASSERT_NE(form, nullptr);
+        for (const QWidget* window : QApplication::topLevelWidgets())
+            splashUp = splashUp || (window->objectName() == "Form4" && window->isVisible());
+        qApp->installEventFilter(&after);
+        QTest::keyClick(form, Qt::Key_X, Qt::ControlModifier);
+    });
+    exitKey.start(2000);
+    // A window that holds the program modally is closed, so the test can tell about it.
+    QTimer unblock;
+    QObject::connect(&unblock, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    });
+    unblock.start(100);
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    giveUp.start(10000);
+
+    EXPECT_EQ(app::runProgram(host), 0);
+    qApp->removeEventFilter(&after);
+    EXPECT_TRUE(splashUp);
+    EXPECT_TRUE(after.shown.isEmpty()) << after.shown.join(", ").toStdString();
+    EXPECT_FALSE(mainWindowExists());
 }
 
 // The status bar shows the hint of the control under the pointer; the program's highlighter
