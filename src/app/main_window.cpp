@@ -469,12 +469,18 @@ bool TForm1::event(QEvent* event) {
     return QMainWindow::event(event);
 }
 
-// Without a window manager nobody hands out the focus, so the window asks for it itself; its
-// first activation is what starts the poll.
+// Without a window manager nobody hands out the focus, so the window asks for it itself. The
+// poll does not wait for that activation: a window manager that keeps new windows from taking
+// the focus may give it late or never. Nor may it read ports 0-7 (a PC's DMA controller) for
+// want of a base, so the preset is taken first; quietly, as the activation logs the base.
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (event->spontaneous()) return;
     widgets::runCommand([this] { FormShow(); });
+    widgets::runCommand([this] {
+        monitor_->applyPreset();
+        monitor_->timer()->start();
+    });
     activateWindow();
 }
 
@@ -495,10 +501,6 @@ void TForm1::focusWindowChanged(QWindow* focused) {
     lastActive_ = focused;
     if (focused != windowHandle() || closing_) return;
     widgets::runCommand([this] { FormActivate(); });
-    if (!polling_) {
-        polling_ = true;
-        monitor_->timer()->start();
-    }
 }
 
 }  // namespace app

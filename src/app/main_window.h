@@ -43,9 +43,9 @@ class LogPane;
 // its serial port component Comm1.
 //
 // Its life cycle: creating it installs the application-wide error handler (FormCreate);
-// showing it opens the driver, reads the user settings and lists the serial ports (FormShow);
-// each time it becomes the program's active window it re-evaluates the base port
-// (FormActivate), and the first time it also starts the poll; closing it saves the settings,
+// showing it opens the driver, reads the user settings and lists the serial ports (FormShow),
+// then takes the base from the preset and starts the poll; each time it becomes the program's
+// active window it re-evaluates the base port (FormActivate); closing it saves the settings,
 // sounds three tones, closes Comm1 and destroys PortIO1 (FormClose), then emits closed().
 //
 // The menu item N25 locks and unlocks the register panels against input; N19 opens and closes
@@ -148,8 +148,6 @@ private:
     // Repaints of the window are held to the display's pace, however fast the poll changes it.
     QElapsedTimer sincePaint_;
     QTimer* paintLater_ = nullptr;
-    bool shown_ = false;
-    bool polling_ = false;
     bool closing_ = false;
 };
 
