@@ -20,6 +20,7 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
 #include <tuple>
 #include <utility>
 
@@ -492,11 +493,22 @@ void TForm1::closeEvent(QCloseEvent* event) {
     emit closed();
 }
 
+void TForm1::setProgramWindows(const QList<QWidget*>& windows) {
+    programWindows_.clear();
+    for (QWidget* window : windows) programWindows_.append(window);
+}
+
 // The program's active window changes only between its own windows: a null focus window means
-// another program has the focus, and coming back from it activates nothing. Popups and tool
-// tips never count as a window of the program.
+// another program has the focus, and coming back from it activates nothing. A dialog, a popup
+// or a tool tip is no window of the program either: the find dialog in particular must not
+// re-log the base over the match it has just selected in a pane.
 void TForm1::focusWindowChanged(QWindow* focused) {
-    if (!focused || focused->type() == Qt::Popup || focused->type() == Qt::ToolTip) return;
+    const auto ownWindow = [focused](const QWidget* window) {
+        return window && window->windowHandle() == focused;
+    };
+    if (!focused || (!ownWindow(this) &&
+                     std::none_of(programWindows_.cbegin(), programWindows_.cend(), ownWindow)))
+        return;
     if (focused == lastActive_) return;
     lastActive_ = focused;
     if (focused != windowHandle() || closing_) return;

@@ -95,6 +95,10 @@ public:
     // The window N20 shows; until it is set, N20 does nothing.
     void setDriverWindow(driver::TForm5* window);
 
+    // The program's other windows in the sense of the activation: coming back to this window
+    // from one of them is an activation. The dialogs (find, file, message boxes) are not among
+    // them.
+    void setProgramWindows(const QList<QWidget*>& windows);
     // The program's focus window changed (null: another program has the focus).
     void focusWindowChanged(QWindow* focused);
 
@@ -144,6 +148,7 @@ private:
     // The window that was last the program's active one; switching to another program and
     // back does not change it, so that return is no activation.
     QPointer<QWindow> lastActive_;
+    QList<QPointer<QWidget>> programWindows_;
     QPointer<driver::TForm5> driverWindow_;
     // Repaints of the window are held to the display's pace, however fast the poll changes it.
     QElapsedTimer sincePaint_;

@@ -49,6 +49,8 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
     program->Form5 = std::make_unique<driver::TForm5>(mainWindow->driverLinks(), *program->Form2);
     created(*program->Form5);
     mainWindow->setDriverWindow(program->Form5.get());
+    mainWindow->setProgramWindows(
+        {program->Form2.get(), program->Form3.get(), program->Form5.get()});
 
     // The help menu and the log tools work across windows: their texts show in the viewer.
     auto* helpCommands =

@@ -219,6 +219,7 @@ TEST_F(MainWindow, ActivationSetsLimeHintsAndReturningFromAnotherWindowRunsItAga
     const int afterFirst = window->rightLog().textLength();
 
     QWidget viewer;
+    window->setProgramWindows({&viewer});
     viewer.show();
     viewer.activateWindow();
     settle();

@@ -8,17 +8,20 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/log_pane.h"
 #include "app/main_window.h"
 #include "app/splash_window.h"
 #include "app_fixture.h"
 #include "driver/driver_window.h"
 #include "help/about_window.h"
+#include "log/find_dialog.h"
 #include "log/viewer_window.h"
 #include "terminal/terminal_page.h"
 
@@ -174,6 +177,38 @@ TEST_F(Start, ClosingTheMainWindowUnderTheSplashEndsTheProgramWithNoOtherWindow)
     EXPECT_TRUE(splashUp);
     EXPECT_TRUE(after.shown.isEmpty()) << after.shown.join(", ").toStdString();
     EXPECT_FALSE(mainWindowExists());
+}
+
+// Searching the right pane: coming back from the find dialog to the main window leaves the pane
+// and the match just selected as they are, while coming back from the viewer, a window of the
+// program, is an activation and logs the base again.
+TEST_F(Start, ComingBackFromTheFindDialogKeepsTheMatchAndFromTheViewerLogsTheBase) {
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    const auto baseLines = [&form] {
+        return form.rightLog().toPlainText().count(QStringLiteral("Базовый регистр порта"));
+    };
+    ASSERT_EQ(baseLines(), 1);
+    form.findChild<QRadioButton*>(QStringLiteral("RadioButton2"))->click();
+    QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+    settle();
+    auto* find = form.findChild<logs::FindDialog*>(QStringLiteral("FindDialog1"));
+    ASSERT_TRUE(find->isActiveWindow());
+    find->setFindText(QStringLiteral("портов"));
+    find->findNext();
+    find->reject();
+    form.activateWindow();
+    settle();
+    ASSERT_TRUE(form.isActiveWindow());
+    EXPECT_EQ(form.rightLog().textCursor().selectedText(), "портов");
+    EXPECT_EQ(baseLines(), 1);
+
+    program->Form2->showViewer(false);
+    settle();
+    form.activateWindow();
+    settle();
+    EXPECT_EQ(baseLines(), 2);
 }
 
 // The status bar shows the hint of the control under the pointer; the program's highlighter
