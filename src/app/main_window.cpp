@@ -293,7 +293,11 @@ void TForm1::buildStatusBar() {
     const int widths[] = {330, 220, 300};
     for (int index = 0; index < 3; ++index) {
         auto* panel = new QLabel(statusBar());
-        panel->setFixedWidth(widths[index]);
+        // The widths suit the font the panels were laid out for; a text that the font at hand
+        // makes wider widens its panel rather than losing its ends.
+        panel->setMinimumWidth(widths[index]);
+        panel->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+        panel->setContentsMargins(3, 0, 3, 0);
         panel->setAlignment(Qt::AlignCenter);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         statusBar()->addWidget(panel);

@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <unistd.h>
+
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QStatusTipEvent>
@@ -209,6 +215,49 @@ TEST_F(Start, ComingBackFromTheFindDialogKeepsTheMatchAndFromTheViewerLogsTheBas
     form.activateWindow();
     settle();
     EXPECT_EQ(baseLines(), 2);
+}
+
+// Every text the program puts into the status bar shows whole, however wide the font at hand
+// makes it: the states of register input, the serial line's state with a long device path and
+// the hint of every control.
+TEST_F(Start, StatusBarShowsEveryTextWhole) {
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    QStringList cut;
+    const auto check = [&cut](const QLabel& panel) {
+        settle();
+        if (panel.contentsRect().width() < panel.fontMetrics().horizontalAdvance(panel.text()))
+            cut << panel.text();
+    };
+    for (const char* item : {"N25", "N25", "N19"}) {
+        form.findChild<QAction*>(QString::fromUtf8(item))->trigger();
+        check(form.statusPanel(1));
+    }
+
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    QTemporaryDir folder;
+    const QString device = folder.filePath(QStringLiteral("line-to-the-modem-on-the-bench"));
+    ASSERT_TRUE(QFile::link(QString::fromLatin1(::ttyname(slave)), device));
+    form.findChild<QComboBox*>(QStringLiteral("ComboBox2"))->setEditText(device);
+    auto* openClose = form.findChild<QToolButton*>(QStringLiteral("SpeedButton1"));
+    for (int press = 0; press < 2; ++press) {
+        openClose->click();
+        check(form.statusPanel(2));
+    }
+    EXPECT_TRUE(form.statusPanel(2).text().endsWith(device));
+    ::close(master);
+    ::close(slave);
+
+    for (QWidget* control : form.findChildren<QWidget*>()) {
+        if (control->statusTip().isEmpty()) continue;
+        QStatusTipEvent hint(control->statusTip());
+        QCoreApplication::sendEvent(control, &hint);
+        check(form.statusPanel(0));
+    }
+    EXPECT_TRUE(cut.isEmpty()) << cut.join(" | ").toStdString();
 }
 
 // The status bar shows the hint of the control under the pointer; the program's highlighter
