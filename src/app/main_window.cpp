@@ -144,12 +144,62 @@ void addMenuEntries(QWidget* menu, QWidget* owner, const std::vector<MenuEntry>&
     }
 }
 
-QFrame* newPanel(const char* name, QWidget* parent, QFrame::Shadow shadow = QFrame::Raised) {
-    auto* panel = new QFrame(parent);
+QFrame* framePanel(QFrame* panel, const char* name, QFrame::Shadow shadow) {
     panel->setObjectName(QString::fromUtf8(name));
     panel->setFrameStyle(QFrame::Panel | shadow);
     return panel;
 }
+
+QFrame* newPanel(const char* name, QWidget* parent) {
+    return framePanel(new QFrame(parent), name, QFrame::Raised);
+}
+
+// The panel that fills the window. Automatic sizing fixes the window at the size its contents
+// ask for, which may be more than the screen has: the panel asks for no more than the room the
+// screen leaves it beside the window's frame, menu bar and status bar. The contents' minimum
+// size still holds.
+//
+// The window manager's frame changes with the window's state (a maximised window has no
+// borders), and the room with it; the new frame is told some time after the window has moved,
+// with no event of its own, so it is looked at again once the window has been still a moment.
+class ClientPanel : public QFrame {
+public:
+    explicit ClientPanel(QMainWindow* form)
+        : QFrame(form), form_(form), frameCheck_(new QTimer(this)) {
+        frameCheck_->setSingleShot(true);
+        frameCheck_->setInterval(kFrameSettleMs);
+        connect(frameCheck_, &QTimer::timeout, this, [this] {
+            if (windowFrame() != usedFrame_) updateGeometry();
+        });
+        form->installEventFilter(this);
+    }
+
+    QSize sizeHint() const override {
+        const QSize wanted = QFrame::sizeHint();
+        const QScreen* desktop = form_->screen();
+        if (!desktop) return wanted;
+        usedFrame_ = windowFrame();
+        const int bars =
+            form_->menuBar()->sizeHint().height() + form_->statusBar()->sizeHint().height();
+        return wanted.boundedTo(desktop->availableSize() - usedFrame_ - QSize(0, bars));
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == form_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+            frameCheck_->start();
+        return QFrame::eventFilter(watched, event);
+    }
+
+private:
+    static constexpr int kFrameSettleMs = 200;
+
+    QSize windowFrame() const { return form_->frameGeometry().size() - form_->size(); }
+
+    const QMainWindow* form_;
+    QTimer* frameCheck_;
+    mutable QSize usedFrame_;
+};
 
 QLabel* newPicture(const char* name, const char* resource, QSize size, QWidget* parent) {
     auto* picture = new QLabel(parent);
@@ -247,7 +297,7 @@ void TForm1::buildMenus() {
 }
 
 void TForm1::buildPanels() {
-    QFrame* Panel1 = newPanel("Panel1", this, QFrame::Sunken);
+    QFrame* Panel1 = framePanel(new ClientPanel(this), "Panel1", QFrame::Sunken);
     setCentralWidget(Panel1);
     auto* rows = new QVBoxLayout(Panel1);
 

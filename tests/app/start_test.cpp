@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
 #include <QTest>
@@ -258,6 +259,22 @@ TEST_F(Start, StatusBarShowsEveryTextWhole) {
         check(form.statusPanel(0));
     }
     EXPECT_TRUE(cut.isEmpty()) << cut.join(" | ").toStdString();
+}
+
+// Ctrl+R frees the window's size and Ctrl+R again fits it to its contents, which would be wider
+// than the screen; the window stays within the screen's available area.
+TEST_F(Start, AutomaticSizingKeepsTheWindowWithinTheScreen) {
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    for (int press = 0; press < 2; ++press) {
+        QTest::keyClick(&form, Qt::Key_R, Qt::ControlModifier);
+        settle();
+    }
+    ASSERT_FALSE(form.findChild<QAction*>(QStringLiteral("N24"))->isChecked());
+    const QSize room = form.screen()->availableSize();
+    EXPECT_LE(form.frameGeometry().width(), room.width());
+    EXPECT_LE(form.frameGeometry().height(), room.height());
 }
 
 // The status bar shows the hint of the control under the pointer; the program's highlighter
