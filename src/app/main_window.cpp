@@ -547,9 +547,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     emit closed();
 }
 
-void TForm1::setProgramWindows(const QList<QWidget*>& windows) {
-    programWindows_.clear();
-    for (QWidget* window : windows) programWindows_.append(window);
+void TForm1::setProgramWindows(QList<QPointer<QWidget>> windows) {
+    programWindows_ = std::move(windows);
 }
 
 // The program's active window changes only between its own windows: a null focus window means

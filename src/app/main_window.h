@@ -98,7 +98,7 @@ public:
     // The program's other windows in the sense of the activation: coming back to this window
     // from one of them is an activation. The dialogs (find, file, message boxes) are not among
     // them.
-    void setProgramWindows(const QList<QWidget*>& windows);
+    void setProgramWindows(QList<QPointer<QWidget>> windows);
     // The program's focus window changed (null: another program has the focus).
     void focusWindowChanged(QWindow* focused);
 
