@@ -20,6 +20,7 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
 #include <tuple>
 #include <utility>
 
@@ -143,12 +144,62 @@ void addMenuEntries(QWidget* menu, QWidget* owner, const std::vector<MenuEntry>&
     }
 }
 
-QFrame* newPanel(const char* name, QWidget* parent, QFrame::Shadow shadow = QFrame::Raised) {
-    auto* panel = new QFrame(parent);
+QFrame* framePanel(QFrame* panel, const char* name, QFrame::Shadow shadow) {
     panel->setObjectName(QString::fromUtf8(name));
     panel->setFrameStyle(QFrame::Panel | shadow);
     return panel;
 }
+
+QFrame* newPanel(const char* name, QWidget* parent) {
+    return framePanel(new QFrame(parent), name, QFrame::Raised);
+}
+
+// The panel that fills the window. Automatic sizing fixes the window at the size its contents
+// ask for, which may be more than the screen has: the panel asks for no more than the room the
+// screen leaves it beside the window's frame, menu bar and status bar. The contents' minimum
+// size still holds.
+//
+// The window manager's frame changes with the window's state (a maximised window has no
+// borders), and the room with it; the new frame is told some time after the window has moved,
+// with no event of its own, so it is looked at again once the window has been still a moment.
+class ClientPanel : public QFrame {
+public:
+    explicit ClientPanel(QMainWindow* form)
+        : QFrame(form), form_(form), frameCheck_(new QTimer(this)) {
+        frameCheck_->setSingleShot(true);
+        frameCheck_->setInterval(kFrameSettleMs);
+        connect(frameCheck_, &QTimer::timeout, this, [this] {
+            if (windowFrame() != usedFrame_) updateGeometry();
+        });
+        form->installEventFilter(this);
+    }
+
+    QSize sizeHint() const override {
+        const QSize wanted = QFrame::sizeHint();
+        const QScreen* desktop = form_->screen();
+        if (!desktop) return wanted;
+        usedFrame_ = windowFrame();
+        const int bars =
+            form_->menuBar()->sizeHint().height() + form_->statusBar()->sizeHint().height();
+        return wanted.boundedTo(desktop->availableSize() - usedFrame_ - QSize(0, bars));
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == form_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+            frameCheck_->start();
+        return QFrame::eventFilter(watched, event);
+    }
+
+private:
+    static constexpr int kFrameSettleMs = 200;
+
+    QSize windowFrame() const { return form_->frameGeometry().size() - form_->size(); }
+
+    const QMainWindow* form_;
+    QTimer* frameCheck_;
+    mutable QSize usedFrame_;
+};
 
 QLabel* newPicture(const char* name, const char* resource, QSize size, QWidget* parent) {
     auto* picture = new QLabel(parent);
@@ -246,7 +297,7 @@ void TForm1::buildMenus() {
 }
 
 void TForm1::buildPanels() {
-    QFrame* Panel1 = newPanel("Panel1", this, QFrame::Sunken);
+    QFrame* Panel1 = framePanel(new ClientPanel(this), "Panel1", QFrame::Sunken);
     setCentralWidget(Panel1);
     auto* rows = new QVBoxLayout(Panel1);
 
@@ -292,7 +343,11 @@ void TForm1::buildStatusBar() {
     const int widths[] = {330, 220, 300};
     for (int index = 0; index < 3; ++index) {
         auto* panel = new QLabel(statusBar());
-        panel->setFixedWidth(widths[index]);
+        // The widths suit the font the panels were laid out for; a text that the font at hand
+        // makes wider widens its panel rather than losing its ends.
+        panel->setMinimumWidth(widths[index]);
+        panel->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+        panel->setContentsMargins(3, 0, 3, 0);
         panel->setAlignment(Qt::AlignCenter);
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         statusBar()->addWidget(panel);
@@ -469,12 +524,18 @@ bool TForm1::event(QEvent* event) {
     return QMainWindow::event(event);
 }
 
-// Without a window manager nobody hands out the focus, so the window asks for it itself; its
-// first activation is what starts the poll.
+// Without a window manager nobody hands out the focus, so the window asks for it itself. The
+// poll does not wait for that activation: a window manager that keeps new windows from taking
+// the focus may give it late or never. Nor may it read ports 0-7 (a PC's DMA controller) for
+// want of a base, so the preset is taken first; quietly, as the activation logs the base.
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (event->spontaneous()) return;
     widgets::runCommand([this] { FormShow(); });
+    widgets::runCommand([this] {
+        monitor_->applyPreset();
+        monitor_->timer()->start();
+    });
     activateWindow();
 }
 
@@ -486,19 +547,25 @@ void TForm1::closeEvent(QCloseEvent* event) {
     emit closed();
 }
 
+void TForm1::setProgramWindows(QList<QPointer<QWidget>> windows) {
+    programWindows_ = std::move(windows);
+}
+
 // The program's active window changes only between its own windows: a null focus window means
-// another program has the focus, and coming back from it activates nothing. Popups and tool
-// tips never count as a window of the program.
+// another program has the focus, and coming back from it activates nothing. A dialog, a popup
+// or a tool tip is no window of the program either: the find dialog in particular must not
+// re-log the base over the match it has just selected in a pane.
 void TForm1::focusWindowChanged(QWindow* focused) {
-    if (!focused || focused->type() == Qt::Popup || focused->type() == Qt::ToolTip) return;
+    const auto ownWindow = [focused](const QWidget* window) {
+        return window && window->windowHandle() == focused;
+    };
+    if (!focused || (!ownWindow(this) &&
+                     std::none_of(programWindows_.cbegin(), programWindows_.cend(), ownWindow)))
+        return;
     if (focused == lastActive_) return;
     lastActive_ = focused;
     if (focused != windowHandle() || closing_) return;
     widgets::runCommand([this] { FormActivate(); });
-    if (!polling_) {
-        polling_ = true;
-        monitor_->timer()->start();
-    }
 }
 
 }  // namespace app

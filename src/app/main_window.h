@@ -43,9 +43,9 @@ class LogPane;
 // its serial port component Comm1.
 //
 // Its life cycle: creating it installs the application-wide error handler (FormCreate);
-// showing it opens the driver, reads the user settings and lists the serial ports (FormShow);
-// each time it becomes the program's active window it re-evaluates the base port
-// (FormActivate), and the first time it also starts the poll; closing it saves the settings,
+// showing it opens the driver, reads the user settings and lists the serial ports (FormShow),
+// then takes the base from the preset and starts the poll; each time it becomes the program's
+// active window it re-evaluates the base port (FormActivate); closing it saves the settings,
 // sounds three tones, closes Comm1 and destroys PortIO1 (FormClose), then emits closed().
 //
 // The menu item N25 locks and unlocks the register panels against input; N19 opens and closes
@@ -95,6 +95,10 @@ public:
     // The window N20 shows; until it is set, N20 does nothing.
     void setDriverWindow(driver::TForm5* window);
 
+    // The program's other windows in the sense of the activation: coming back to this window
+    // from one of them is an activation. The dialogs (find, file, message boxes) are not among
+    // them.
+    void setProgramWindows(QList<QPointer<QWidget>> windows);
     // The program's focus window changed (null: another program has the focus).
     void focusWindowChanged(QWindow* focused);
 
@@ -144,12 +148,11 @@ private:
     // The window that was last the program's active one; switching to another program and
     // back does not change it, so that return is no activation.
     QPointer<QWindow> lastActive_;
+    QList<QPointer<QWidget>> programWindows_;
     QPointer<driver::TForm5> driverWindow_;
     // Repaints of the window are held to the display's pace, however fast the poll changes it.
     QElapsedTimer sincePaint_;
     QTimer* paintLater_ = nullptr;
-    bool shown_ = false;
-    bool polling_ = false;
     bool closing_ = false;
 };
 

@@ -52,6 +52,11 @@ void TForm4::Timer1Timer() {
     if (links_.mainWindow && links_.mainWindow->isVisible()) close();
 }
 
+void TForm4::dismiss() {
+    Timer1->stop();
+    hide();
+}
+
 void TForm4::closeEvent(QCloseEvent* event) {
     event->accept();
     widgets::runCommand([this] { FormClose(); });

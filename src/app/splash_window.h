@@ -28,6 +28,9 @@ public:
     // Five seconds after creation: stops the timer, and closes the splash if the main window
     // is visible by then. If it is not, the splash stays; nothing closes it later.
     void Timer1Timer();
+    // The program is ending: the splash goes at once, without its timer and without the driver
+    // check of its close, which is for a program that goes on running.
+    void dismiss();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -73,6 +73,8 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
     program->Form5->setPicture(jpegPicture("driver.jpg"));
     created(*program->Form5);
     mainWindow->setDriverWindow(program->Form5.get());
+    mainWindow->setProgramWindows(
+        {program->Form2.get(), program->Form3.get(), program->Form5.get()});
 
     // The help menu and the log tools work across windows: their texts show in the viewer.
     auto* helpCommands =
@@ -90,6 +92,8 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
 
     program->Form4->link(
         {mainWindow, [mainWindow] { return mainWindow->OpenDriver(); }, program->Form5.get()});
+    // Hidden rather than closed: the application closes every window still shown as it quits.
+    QObject::connect(mainWindow, &TForm1::closed, program->Form4.get(), &TForm4::dismiss);
     return program;
 }
 

@@ -353,6 +353,13 @@ void RegisterMonitor::updateLights() {
 }
 
 void RegisterMonitor::GCP() {
+    applyPreset();
+    writeLog(LogPane::Right,
+             {QString(), QStringLiteral(" Базовый регистр порта : ") + views_[0].hexButton->text(),
+              QString()});
+}
+
+void RegisterMonitor::applyPreset() {
     const std::string preset = ComboBox1->currentText().toStdString();
     const std::string hexBox = Edit1->text().toStdString();
     const std::string decimalBox = Edit2->text().toStdString();
@@ -366,9 +373,6 @@ void RegisterMonitor::GCP() {
         views_[offset].hexButton->setText(QString::fromStdString(addressHexText(address)));
         views_[offset].decimalButton->setText(QString::fromStdString(addressDecimalText(address)));
     }
-    writeLog(LogPane::Right,
-             {QString(), QStringLiteral(" Базовый регистр порта : ") + views_[0].hexButton->text(),
-              QString()});
 }
 
 void RegisterMonitor::ComboBox1Change() {

@@ -57,7 +57,7 @@ struct LogHooks {
 //
 // The handlers are public so the window and tests can run them; they may throw
 // ConversionError, which the signal connections hand to widgets::runCommand. Timer1 is created
-// stopped: the window starts it once it has run the first GCP.
+// stopped: the window starts it once the base has been taken from the preset (applyPreset).
 class RegisterMonitor : public QObject {
     Q_OBJECT
 public:
@@ -78,6 +78,8 @@ public:
     // the write buttons' captions and logs the new base. Throws ConversionError when the box it
     // reads is not a number; the base then stays as it was.
     void GCP();
+    // GCP without its log lines: sets the base, the address boxes and the write buttons.
+    void applyPreset();
     void ComboBox1Change();
     void SpeedButton24Click();
     void CheckBox2Click();

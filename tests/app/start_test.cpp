@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <unistd.h>
+
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -12,16 +17,21 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/log_pane.h"
 #include "app/main_window.h"
 #include "app/splash_window.h"
 #include "app_fixture.h"
 #include "driver/driver_window.h"
 #include "help/about_window.h"
+#include "log/find_dialog.h"
 #include "log/viewer_window.h"
 #include "terminal/terminal_page.h"
 
@@ -38,11 +48,27 @@ public:
     QSet<QString> painted;
 };
 
-bool mainWindowExists() {
-    for (const QWidget* window : QApplication::topLevelWidgets())
-        if (qobject_cast<const app::TForm1*>(window)) return true;
-    return false;
+app::TForm1* mainWindow() {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* form = qobject_cast<app::TForm1*>(window)) return form;
+    return nullptr;
 }
+
+bool mainWindowExists() {
+    return mainWindow() != nullptr;
+}
+
+// Notes every window that comes up.
+class ShowWatch : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->isWindow())
+            shown << watched->objectName();
+        return false;
+    }
+    QStringList shown;
+};
 
 class Start : public app_test::AppFixture {};
 
@@ -157,6 +183,132 @@ TEST_F(Start, SplashStaysWhenTheMainWindowIsNotVisible) {
     program->Form4->Timer1Timer();
     EXPECT_TRUE(program->Form4->isVisible());
     EXPECT_EQ(host.opens, opensBefore);
+}
+
+// The whole program, event loop and all: Ctrl+X a second after the start, the splash still
+// up. The program ends, and no window comes up on the way, the driver installation window least
+// of all: the driver works.
+TEST_F(Start, ClosingTheMainWindowUnderTheSplashEndsTheProgramWithNoOtherWindow) {
+    ShowWatch after;
+    bool splashUp = false;
+    QTimer exitKey;
+    exitKey.setSingleShot(true);
+    QObject::connect(&exitKey, &QTimer::timeout, [&] {
+        app::TForm1* form = mainWindow();
+        ASSERT_NE(form, nullptr);
+        for (const QWidget* window : QApplication::topLevelWidgets())
+            splashUp = splashUp || (window->objectName() == "Form4" && window->isVisible());
+        qApp->installEventFilter(&after);
+        QTest::keyClick(form, Qt::Key_X, Qt::ControlModifier);
+    });
+    exitKey.start(1000);
+    // A window that holds the program modally is closed, so the test can tell about it.
+    QTimer unblock;
+    QObject::connect(&unblock, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    });
+    unblock.start(100);
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    giveUp.start(10000);
+
+    EXPECT_EQ(app::runProgram(host), 0);
+    qApp->removeEventFilter(&after);
+    EXPECT_TRUE(splashUp);
+    EXPECT_TRUE(after.shown.isEmpty()) << after.shown.join(", ").toStdString();
+    EXPECT_FALSE(mainWindowExists());
+}
+
+// Searching the right pane: coming back from the find dialog to the main window leaves the pane
+// and the match just selected as they are, while coming back from the viewer, a window of the
+// program, is an activation and logs the base again.
+TEST_F(Start, ComingBackFromTheFindDialogKeepsTheMatchAndFromTheViewerLogsTheBase) {
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    const auto baseLines = [&form] {
+        return form.rightLog().toPlainText().count(QStringLiteral("Базовый регистр порта"));
+    };
+    ASSERT_EQ(baseLines(), 1);
+    form.findChild<QRadioButton*>(QStringLiteral("RadioButton2"))->click();
+    QTest::keyClick(&form, Qt::Key_F, Qt::ControlModifier);
+    settle();
+    auto* find = form.findChild<logs::FindDialog*>(QStringLiteral("FindDialog1"));
+    ASSERT_TRUE(find->isActiveWindow());
+    find->setFindText(QStringLiteral("портов"));
+    find->findNext();
+    find->reject();
+    form.activateWindow();
+    settle();
+    ASSERT_TRUE(form.isActiveWindow());
+    EXPECT_EQ(form.rightLog().textCursor().selectedText(), "портов");
+    EXPECT_EQ(baseLines(), 1);
+
+    program->Form2->showViewer(false);
+    settle();
+    form.activateWindow();
+    settle();
+    EXPECT_EQ(baseLines(), 2);
+}
+
+// Every text the program puts into the status bar shows whole, however wide the font at hand
+// makes it: the states of register input, the serial line's state with a long device path and
+// the hint of every control.
+TEST_F(Start, StatusBarShowsEveryTextWhole) {
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    QStringList cut;
+    const auto check = [&cut](const QLabel& panel) {
+        settle();
+        if (panel.contentsRect().width() < panel.fontMetrics().horizontalAdvance(panel.text()))
+            cut << panel.text();
+    };
+    for (const char* item : {"N25", "N25", "N19"}) {
+        form.findChild<QAction*>(QString::fromUtf8(item))->trigger();
+        check(form.statusPanel(1));
+    }
+
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    QTemporaryDir folder;
+    const QString device = folder.filePath(QStringLiteral("line-to-the-modem-on-the-bench"));
+    ASSERT_TRUE(QFile::link(QString::fromLatin1(::ttyname(slave)), device));
+    form.findChild<QComboBox*>(QStringLiteral("ComboBox2"))->setEditText(device);
+    auto* openClose = form.findChild<QToolButton*>(QStringLiteral("SpeedButton1"));
+    for (int press = 0; press < 2; ++press) {
+        openClose->click();
+        check(form.statusPanel(2));
+    }
+    EXPECT_TRUE(form.statusPanel(2).text().endsWith(device));
+    ::close(master);
+    ::close(slave);
+
+    for (QWidget* control : form.findChildren<QWidget*>()) {
+        if (control->statusTip().isEmpty()) continue;
+        QStatusTipEvent hint(control->statusTip());
+        QCoreApplication::sendEvent(control, &hint);
+        check(form.statusPanel(0));
+    }
+    EXPECT_TRUE(cut.isEmpty()) << cut.join(" | ").toStdString();
+}
+
+// Ctrl+R frees the window's size and Ctrl+R again fits it to its contents, which would be wider
+// than the screen; the window stays within the screen's available area.
+TEST_F(Start, AutomaticSizingKeepsTheWindowWithinTheScreen) {
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    for (int press = 0; press < 2; ++press) {
+        QTest::keyClick(&form, Qt::Key_R, Qt::ControlModifier);
+        settle();
+    }
+    ASSERT_FALSE(form.findChild<QAction*>(QStringLiteral("N24"))->isChecked());
+    const QSize room = form.screen()->availableSize();
+    EXPECT_LE(form.frameGeometry().width(), room.width());
+    EXPECT_LE(form.frameGeometry().height(), room.height());
 }
 
 // The status bar shows the hint of the control under the pointer; the program's highlighter
