@@ -24,17 +24,6 @@ protected:
     Uart com2{io, kCom2};
 };
 
-// Runs first, while the chip still has the values the machine gave it.
-TEST_F(Com2ThroughDevPort, PowerOnValuesReadThroughTheKernel) {
-    EXPECT_EQ(com2.read(IER), 0x00);
-    EXPECT_EQ(com2.read(IIR), 0x01);  // no interrupt pending, FIFOs off
-    EXPECT_EQ(com2.read(LCR), 0x00);
-    EXPECT_EQ(com2.read(MCR) & 0x17, 0x00);  // DTR, RTS, OUT1 and loop off (OUT2: see README)
-    EXPECT_EQ(com2.read(LSR), 0x60);         // THRE and TEMT: nothing to send, nothing received
-    EXPECT_EQ(com2.read(SCR), 0x00);
-    EXPECT_EQ(io.LastError, 0u);
-}
-
 TEST_F(Com2ThroughDevPort, DivisorLatchLivesBehindDlab) {
     com2.write(LCR, 0x83);
     com2.write(DLL, 0x0C);
