@@ -2,8 +2,15 @@
 // host with QUILLMOR_PORTS=/dev/port, as a user with real ports runs it. The kernel's serial
 // driver does not own COM2 in this boot, so nobody else touches the chip.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "com2.h"
@@ -71,6 +78,68 @@ TEST_F(Com2ThroughDevPort, LoopbackCarriesAByteAndReadsTakeWhatTheyReport) {
     com2.write(IER, 0x02);
     EXPECT_EQ(com2.read(IIR), 0x02);  // transmitter holding register empty
     EXPECT_EQ(com2.read(IIR), 0x01);  // reported once, then gone
+}
+
+}  // namespace
+
+namespace {
+
+// The reason the driver host gives when TPortIO cannot open /dev/port in a child process that
+// first made itself one of the users who cannot have it; "" when the driver opened.
+std::string reasonInChild(void (*become)()) {
+    int pipe[2];
+    if (::pipe(pipe) != 0) return "no pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        become();
+        platform::LinuxDriverHost host;
+        portio::TPortIO io(host);
+        const std::string reason = io.OpenDriver() ? "" : host.openFailureReason();
+        [[maybe_unused]] const ssize_t written = ::write(pipe[1], reason.data(), reason.size());
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    std::string reason;
+    char buffer[256];
+    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) > 0;)
+        reason.append(buffer, got);
+    ::close(pipe[0]);
+    ::waitpid(child, nullptr, 0);
+    return reason;
+}
+
+void becomeNobody() {
+    [[maybe_unused]] const int dropped = ::setgid(65534) + ::setuid(65534);
+}
+
+// Root, but without the capability the kernel asks for.
+void dropRawIo() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    ::syscall(SYS_capget, &header, data);
+    data[CAP_TO_INDEX(CAP_SYS_RAWIO)].effective &= ~CAP_TO_MASK(CAP_SYS_RAWIO);
+    ::syscall(SYS_capset, &header, data);
+}
+
+// A container without the device: an empty /dev of its own.
+void hideDevPort() {
+    ::unshare(CLONE_NEWNS);
+    ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+    ::mount("none", "/dev", "tmpfs", 0, nullptr);
+}
+
+TEST(DevPortRefused, EachReasonIsToldAsTheKernelGivesIt) {
+    EXPECT_EQ(reasonInChild([] {}), "");
+    EXPECT_EQ(reasonInChild(becomeNobody),
+              "quillmor: real ports cannot be reached: /dev/port: permission denied; it needs "
+              "root (the CAP_SYS_RAWIO capability)");
+    EXPECT_EQ(reasonInChild(dropRawIo),
+              "quillmor: real ports cannot be reached: /dev/port: not permitted without the "
+              "CAP_SYS_RAWIO capability");
+    EXPECT_EQ(reasonInChild(hideDevPort),
+              "quillmor: real ports cannot be reached: /dev/port does not exist in this kernel "
+              "or container");
 }
 
 }  // namespace
