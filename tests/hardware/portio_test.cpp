@@ -142,4 +142,17 @@ TEST(DevPortRefused, EachReasonIsToldAsTheKernelGivesIt) {
               "or container");
 }
 
+// Only in the guest booted with lockdown=integrity: root itself is refused, and told why.
+TEST(DevPortRefused, UnderLockdownRootIsToldWhichModeForbidsIt) {
+    const std::string file = "/sys/kernel/security/lockdown";
+    ASSERT_EQ(platform::activeLockdown(file), "integrity");
+    EXPECT_EQ(reasonInChild([] {}),
+              "quillmor: real ports cannot be reached: /dev/port: kernel lockdown (integrity) "
+              "forbids it, see " +
+                  file);
+    EXPECT_EQ(reasonInChild(becomeNobody),
+              "quillmor: real ports cannot be reached: /dev/port: permission denied; it needs "
+              "root (the CAP_SYS_RAWIO capability)");
+}
+
 }  // namespace
