@@ -67,6 +67,12 @@ protected:
         QTest::qWait(50);
         pick("COM2");
         ASSERT_EQ(window->registerMonitor().baseAddress(), kCom2);
+        // The poll starts when the window is first activated, which takes its time on a slow
+        // machine: wait until it shows COM2's idle line status.
+        for (int waited = 0; child<QLineEdit>("Edit27")->text() != "$60" && waited < 10'000;
+             waited += 10)
+            QTest::qWait(10);
+        ASSERT_EQ(child<QLineEdit>("Edit27")->text(), "$60") << "the poll did not start";
     }
 
     void pick(const char* preset) {
