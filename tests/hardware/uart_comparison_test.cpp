@@ -127,7 +127,7 @@ const std::vector<Script> kScripts = {
       w(THR, 0x42), pause(5), r(IIR, "IIR, one byte under the trigger"), r(RBR, "RBR"),
       r(IIR, "IIR after RBR")}},
     {"break in loopback",
-     {w(LCR, 0x80), w(DLL, 1), w(DLM, 0), w(LCR, 0x43), w(MCR, 0x10), pause(5), w(LCR, 0x03),
+     {w(LCR, 0x80), w(DLL, 1), w(DLM, 0), w(MCR, 0x10), w(LCR, 0x43), pause(5), w(LCR, 0x03),
       pause(5), r(LSR, "LSR after a break"), r(RBR, "RBR"), r(LSR, "LSR after RBR")}},
     {"scratch", {w(SCR, 0x5A), r(SCR, "SCR $5A"), w(SCR, 0xA5), r(SCR, "SCR $A5")}},
 };
