@@ -237,6 +237,7 @@ monitor::TimeSource TForm1::localTime() {
 TForm1::TForm1(platform::DriverHost& host, SerialPortSource serialPorts, monitor::TimeSource now,
                QWidget* parent)
     : QMainWindow(parent),
+      host_(host),
       serialPorts_(std::move(serialPorts)),
       PortIO1_(std::make_unique<portio::TPortIO>(host)) {
     setObjectName(QStringLiteral("Form1"));
@@ -485,7 +486,8 @@ void TForm1::N22Click() {
 driver::MainWindowLinks TForm1::driverLinks() {
     return {[this] { return PortIO1_.get(); },
             [this](const QString& status) { statusPanels_[1]->setText(status); },
-            [this](const QString& caption) { N19->setText(caption); }};
+            [this](const QString& caption) { N19->setText(caption); },
+            [this] { return QString::fromStdString(host_.openFailureReason()); }};
 }
 
 void TForm1::setDriverWindow(driver::TForm5* window) {

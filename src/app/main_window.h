@@ -122,6 +122,7 @@ private:
     LogPane& logPane(monitor::LogPane pane) const;
     void focusLogPane(monitor::LogPane pane);
 
+    platform::DriverHost& host_;
     SerialPortSource serialPorts_;
     std::unique_ptr<portio::TPortIO> PortIO1_;
     std::unique_ptr<monitor::RegisterMonitor> monitor_;

@@ -276,6 +276,8 @@ void TForm5::connectDriver(bool full) {
     }
     if (!opened) {
         addLine(QStringLiteral("Проблема! Невозможно открыть драйвер! "));
+        if (const QString trouble = mainWindow_.driverTrouble(); !trouble.isEmpty())
+            addLine(trouble);
         return;
     }
     addLine(QStringLiteral("Драйвер успешно открыт "));

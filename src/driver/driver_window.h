@@ -31,6 +31,8 @@ struct MainWindowLinks {
     std::function<void(const QString&)> setStatusPanel1;
     // The caption of the menu item N19 that opens and closes the driver.
     std::function<void(const QString&)> setN19Caption;
+    // Why the driver did not open, for one more line of the process log; empty: no line.
+    std::function<QString()> driverTrouble = [] { return QString(); };
 };
 
 // The places the window works on and the message boxes it shows; tests put their own.

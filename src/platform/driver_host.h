@@ -82,6 +82,9 @@ public:
     virtual bool fileExists(const std::string& path) = 0;
     virtual void sleepMs(uint32_t ms) = 0;
     virtual uint32_t lastError() = 0;
+    // Why the last open of the driver device failed, in words for the user; empty where the
+    // host has nothing to add to the error number.
+    virtual std::string openFailureReason() const { return {}; }
 };
 
 }  // namespace platform

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <thread>
 
@@ -99,6 +101,41 @@ PortBackend portBackendFromSetting(const char* setting, std::ostream& warnings) 
     return PortBackend::None;
 }
 
+std::string activeLockdown(const std::string& lockdownFile) {
+    std::ifstream file(lockdownFile);
+    std::string modes;
+    std::getline(file, modes);
+    const size_t open = modes.find('[');
+    const size_t close = modes.find(']', open);
+    if (open == std::string::npos || close == std::string::npos) return {};
+    std::string active = modes.substr(open + 1, close - open - 1);
+    return active == "none" ? std::string() : active;
+}
+
+std::string portDeviceTrouble(const std::string& device, int error,
+                              const std::string& lockdownFile) {
+    const std::string head = "quillmor: real ports cannot be reached: " + device;
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return head + " does not exist in this kernel or container";
+        case EACCES:
+            return head + ": permission denied; it needs root (the CAP_SYS_RAWIO capability)";
+        case EPERM: {
+            // The kernel refuses both a process without CAP_SYS_RAWIO and, under lockdown,
+            // everyone.
+            const std::string lockdown = activeLockdown(lockdownFile);
+            if (!lockdown.empty())
+                return head + ": kernel lockdown (" + lockdown + ") forbids it, see " +
+                       lockdownFile;
+            return head + ": not permitted without the CAP_SYS_RAWIO capability";
+        }
+        default:
+            return head + ": " + std::strerror(error);
+    }
+}
+
 LinuxDriverHost::LinuxDriverHost()
     : LinuxDriverHost(
           LinuxDriverHostConfig{portBackendFromSetting(std::getenv("QUILLMOR_PORTS"), std::cerr)}) {
@@ -157,9 +194,16 @@ std::unique_ptr<PortDevice> LinuxDriverHost::openDevice() {
         case PortBackend::DevPort: {
             const int fd = ::open(config_.portDevice.c_str(), O_RDWR | O_CLOEXEC);
             if (fd < 0) {
-                fail(static_cast<uint32_t>(errno));
+                const int error = errno;
+                fail(static_cast<uint32_t>(error));
+                // Every confirmation tone reopens the driver: say each reason once.
+                std::string reason =
+                    portDeviceTrouble(config_.portDevice, error, config_.lockdownFile);
+                if (reason != openFailureReason_) std::cerr << reason << '\n';
+                openFailureReason_ = std::move(reason);
                 return nullptr;
             }
+            openFailureReason_.clear();
             return std::make_unique<PortFileDevice>(fd);
         }
         case PortBackend::None:

@@ -30,10 +30,22 @@ enum class PortBackend {
 // warnings and means no driver, so a typing error never makes the program touch hardware.
 PortBackend portBackendFromSetting(const char* setting, std::ostream& warnings);
 
+// The kernel lockdown mode named in a lockdown file such as /sys/kernel/security/lockdown
+// ("none [integrity] confidentiality": the active one is bracketed): "integrity" or
+// "confidentiality", or empty when the kernel is not locked down or the file cannot be read.
+std::string activeLockdown(const std::string& lockdownFile);
+
+// One line for the user on why opening the port device failed with errno `error`: the device
+// is missing, a permission or the CAP_SYS_RAWIO capability is lacking, or kernel lockdown (as
+// lockdownFile tells) forbids it.
+std::string portDeviceTrouble(const std::string& device, int error,
+                              const std::string& lockdownFile);
+
 struct LinuxDriverHostConfig {
     PortBackend backend = PortBackend::Simulated;
     // The file the DevPort backend opens; tests point it at a harmless one.
     std::string portDevice = "/dev/port";
+    std::string lockdownFile = "/sys/kernel/security/lockdown";
     // The simulated PC the Simulated backend serves; nullptr is the process-wide one, which is
     // then created on the first open of the driver.
     sim::SimulatedPc* pc = nullptr;
@@ -81,6 +93,8 @@ public:
     bool fileExists(const std::string& path) override;
     void sleepMs(uint32_t ms) override;
     uint32_t lastError() override;
+    // Set when the port device did not open; also said on stderr, once for each new reason.
+    std::string openFailureReason() const override { return openFailureReason_; }
 
 private:
     struct Slot {
@@ -99,6 +113,7 @@ private:
     // Bumped on every open so that a stale handle does not reach a reused slot.
     Handle nextSerial_ = 1;
     uint32_t lastError_ = 0;
+    std::string openFailureReason_;
 };
 
 }  // namespace platform

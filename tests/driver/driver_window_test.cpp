@@ -49,7 +49,8 @@ protected:
         form = std::make_unique<driver::TForm5>(
             driver::MainWindowLinks{[this] { return portGone ? nullptr : &port; },
                                     [this](const QString& text) { statusPanel1 = text; },
-                                    [this](const QString& text) { n19Caption = text; }},
+                                    [this](const QString& text) { n19Caption = text; },
+                                    [this] { return trouble; }},
             viewer,
             driver::Places{[this] { return roots; },
                            [this](QWidget*, const QString& text) { messages << text; }});
@@ -101,6 +102,7 @@ protected:
     bool portGone = false;
     QString statusPanel1 = kUntouched;
     QString n19Caption = kUntouched;
+    QString trouble;  // why the driver host says the driver did not open
     QStringList messages;
     platform::WindowsRoots roots;
     logs::TForm2 viewer{[](int, int) {}};
@@ -174,10 +176,12 @@ TEST_F(DriverWindow, RefusedCopyLeavesOutItsLineButStillTriesTheDriver) {
     with9xRoot();
     QFile::remove(dir.filePath("Drivers/zevado.vxd"));
     host.driverPresent = false;
+    trouble =
+        QStringLiteral("quillmor: real ports cannot be reached: /dev/port: permission denied");
     form->SpeedButton1Click();
     EXPECT_THAT(memoLines(),
                 ElementsAre("", kDetecting, "Копирование драйвера в " + root9x() + "\\SYSTEM\\",
-                            " ", kConnecting, kNotOpened, kNoNt));
+                            " ", kConnecting, kNotOpened, trouble, kNoNt));
     EXPECT_FALSE(exists("WINDOWS/SYSTEM/zevado.vxd"));
     EXPECT_EQ(gauge(), 5);
     EXPECT_EQ(percent(), 71);

@@ -257,15 +257,43 @@ protected:
     fs::path dir_;
 };
 
-TEST_F(LinuxHostOnPortFile, RefusedDeviceOpenReportsErrno) {
-    LinuxDriverHost missing({.backend = PortBackend::DevPort, .portDevice = dir_ / "port"});
+TEST_F(LinuxHostOnPortFile, RefusedDeviceOpenReportsErrnoAndSaysWhyOnce) {
+    const std::string device = dir_ / "port";
+    LinuxDriverHost missing({.backend = PortBackend::DevPort, .portDevice = device});
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(missing.createFile(kVxd, 0, 0, 0, 0), kInvalidHandle);
+    EXPECT_EQ(missing.createFile(kVxd, 0, 0, 0, 0), kInvalidHandle);
+    const std::string why = "quillmor: real ports cannot be reached: " + device +
+                            " does not exist in this kernel or container";
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), why + "\n");
+    EXPECT_EQ(missing.openFailureReason(), why);
     EXPECT_EQ(missing.lastError(), static_cast<uint32_t>(ENOENT));
 
     // A folder cannot be opened for writing, whoever runs the test.
     LinuxDriverHost folder({.backend = PortBackend::DevPort, .portDevice = dir_});
     EXPECT_EQ(folder.createFile(kVxd, 0, 0, 0, 0), kInvalidHandle);
     EXPECT_EQ(folder.lastError(), static_cast<uint32_t>(EISDIR));
+}
+
+// The kernel refuses /dev/port with EPERM both to a process without CAP_SYS_RAWIO and, under
+// lockdown, to root; only the lockdown file tells the two apart.
+TEST_F(LinuxHostOnPortFile, LockdownFileDecidesWhatARefusalMeans) {
+    const std::string file = dir_ / "lockdown";
+    const auto refusal = [&](const char* modes) {
+        std::ofstream(file) << modes;
+        return platform::portDeviceTrouble("/dev/port", EPERM, file);
+    };
+    EXPECT_EQ(refusal("none [integrity] confidentiality\n"),
+              "quillmor: real ports cannot be reached: /dev/port: kernel lockdown (integrity) "
+              "forbids it, see " +
+                  file);
+    EXPECT_EQ(platform::activeLockdown(file), "integrity");
+    EXPECT_EQ(platform::activeLockdown((dir_ / "absent").string()), "");
+    for (const char* unlocked : {"[none] integrity confidentiality\n", ""}) {
+        EXPECT_EQ(refusal(unlocked),
+                  "quillmor: real ports cannot be reached: /dev/port: not permitted without the "
+                  "CAP_SYS_RAWIO capability");
+    }
 }
 
 TEST_F(LinuxHostOnPortFile, PortNumberIsTheFileOffset) {

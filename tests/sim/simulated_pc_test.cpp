@@ -89,4 +89,14 @@ TEST(IoBus, EachComPortHasItsOwnRegistersAtItsBase) {
     }
 }
 
+// The machine is switched on with its cables plugged in: a pseudo-terminal's asserted CTS, DSR
+// and DCD are where MSR starts, not changes with delta bits set.
+TEST(IoBus, PowerOnModemStatusShowsTheWiresWithoutDeltas) {
+    sim::FakeClock clock;
+    sim::PcConfig config = unwired();
+    config.com[2] = sim::Wiring::PseudoTerminal;
+    sim::SimulatedPc pc(clock, config);
+    EXPECT_EQ(pc.in(0x3EE), 0xB0);
+}
+
 }  // namespace
