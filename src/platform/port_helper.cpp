@@ -101,8 +101,11 @@ PortHelperSetup setUpPortHelper(bool install) {
                               " готов: группа quillmor, доступ к портам для её членов"
                         : "Помощник портов " + helper + ": право доступа к портам и группа сняты"};
     }
-    if (command.front() == kPkexec && (status == kPkexecDismissed || status == kPkexecRefused))
-        return {false, "Администратор не подтвердил: помощник портов не изменён"};
+    if (command.front() == kPkexec && status == kPkexecDismissed)
+        return {false, "Пароль администратора не введён: помощник портов не изменён"};
+    if (command.front() == kPkexec && status == kPkexecRefused)
+        return {false,
+                "pkexec отказал (нет прав или нет службы polkit): помощник портов не изменён"};
     return {false, "Не удалось изменить помощник портов (" + std::string(kPortHelperSetup) + " " +
                        action + ", код " + std::to_string(status) + ")"};
 }
