@@ -96,7 +96,6 @@ SimulatedPc::SimulatedPc(const Clock& clock, PcConfig config)
     Impl& pc = *impl_;
     const int64_t now = clock_.nowNs();
     for (int n = 0; n < 4; ++n) {
-        pc.uarts[n].reset(now);
         for (int k = 0; k < 8; ++k) pc.owner[kComBase[n] + k] = static_cast<uint8_t>(kCom1 + n);
     }
     pc.owner[0x42] = kPitChannel2;
@@ -127,6 +126,9 @@ SimulatedPc::SimulatedPc(const Clock& clock, PcConfig config)
                 break;
         }
     }
+    // The machine powers on with its cables plugged in: what the wires present is where the
+    // modem inputs start, not a change that sets delta bits.
+    for (Uart16550& uart : pc.uarts) uart.reset(now);
 
     if (!config.publishDir.empty() && privateDirectory(config.publishDir)) {
         for (int n = 0; n < 4; ++n) {
