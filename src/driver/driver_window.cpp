@@ -247,6 +247,14 @@ void TForm5::SpeedButton1Click() {
     }
     installIfMissing(kWin9x, roots.win9x);
     installIfMissing(kNt, roots.nt);
+    if (setUpPortHelper(true)) connectDriver(true);
+}
+
+bool TForm5::setUpPortHelper(bool install) {
+    if (!places_.setUpPortHelper) return false;
+    const platform::PortHelperSetup setup = places_.setUpPortHelper(install);
+    addLine(utf8Text(setup.line));
+    return setup.done;
 }
 
 void TForm5::installIfMissing(const DriverFamily& family, const std::string& root) {
@@ -301,6 +309,7 @@ void TForm5::SpeedButton2Click() {
     gaugeStep(2);
     addLine(QStringLiteral("Поиск драйвера... "));
     if (!roots.win9x.empty()) removeIfPresent(kWin9x, roots.win9x);
+    setUpPortHelper(false);
     if (roots.nt.empty()) {
         addLine(QStringLiteral("Выход ! "));
         return;

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "platform/driver_places.h"
+#include "platform/port_helper.h"
 
 class QLabel;
 class QLineEdit;
@@ -40,6 +41,10 @@ struct Places {
     std::function<platform::WindowsRoots()> readRoots = platform::windowsRootsFromEnvironment;
     // A plain modal message box: the text, an OK button, the application title as caption.
     std::function<void(QWidget* owner, const QString& text)> showMessage = showPlainMessage;
+    // Gives the port helper its group and capability (true) or takes them away (false); empty
+    // where the system has no port helper.
+    std::function<platform::PortHelperSetup(bool install)> setUpPortHelper =
+        platform::setUpPortHelper;
 
     static void showPlainMessage(QWidget* owner, const QString& text);
 };
@@ -56,6 +61,10 @@ struct DriverFamily;
 //
 // Removal runs the Windows NT part even when the 9x root is empty, so that on an NT system
 // the button deletes the NT driver file.
+//
+// On Linux the port driver is the port helper: after the Windows families, the install gives it
+// its group and capability and reconnects PortIO1, the removal takes them away; each says in
+// one line of the log what was done or why not.
 class TForm5 : public QDialog {
     Q_OBJECT
 public:
@@ -86,6 +95,7 @@ private:
     void installIfMissing(const DriverFamily& family, const std::string& root);
     void removeIfPresent(const DriverFamily& family, const std::string& root);
     void connectDriver(bool full);
+    bool setUpPortHelper(bool install);
 
     MainWindowLinks mainWindow_;
     logs::TForm2& viewer_;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/driver_host.h"
+#include "platform/port_helper.h"
 
 namespace sim {
 class SimulatedPc;
@@ -45,7 +46,10 @@ struct LinuxDriverHostConfig {
     PortBackend backend = PortBackend::Simulated;
     // The file the DevPort backend opens; tests point it at a harmless one.
     std::string portDevice = "/dev/port";
+    // Where the kernel tells whether lockdown forbids raw port access.
     std::string lockdownFile = "/sys/kernel/security/lockdown";
+    // The program that opens portDevice for us when we may not (see openThroughPortHelper).
+    std::string portHelper = kInstalledPortHelper;
     // The simulated PC the Simulated backend serves; nullptr is the process-wide one, which is
     // then created on the first open of the driver.
     sim::SimulatedPc* pc = nullptr;
@@ -55,7 +59,9 @@ struct LinuxDriverHostConfig {
 // kind 2), so the component takes the direct "\\.\zevado.vxd" path and makes no service calls,
 // which fail here with kErrorNotSupported. The driver device, opened as "\\.\zevado.vxd" or by
 // its path in systemDirectory(), is served by the configured backend and decodes the request
-// codes and buffers of both driver variants.
+// codes and buffers of both driver variants. When the program may not open the kernel's port
+// device itself, the port helper opens it and hands the descriptor over, so the program never
+// needs to run privileged.
 //
 // lastError() keeps the errno of a failed Linux call (opening or reading the port device, a
 // short transfer counting as EIO); failures the host decides itself use the Win32 numbers the
@@ -63,6 +69,8 @@ struct LinuxDriverHostConfig {
 class LinuxDriverHost : public DriverHost {
 public:
     // The backend named by QUILLMOR_PORTS, read now; an unknown value is reported on stderr.
+    // QUILLMOR_PORT_HELPER, when set, names another port helper: harmless, since a helper's
+    // power comes from its own installed file, not from who starts it.
     LinuxDriverHost();
     explicit LinuxDriverHost(LinuxDriverHostConfig config);
     ~LinuxDriverHost() override;

@@ -53,7 +53,7 @@ protected:
                                     [this] { return trouble; }},
             viewer,
             driver::Places{[this] { return roots; },
-                           [this](QWidget*, const QString& text) { messages << text; }});
+                           [this](QWidget*, const QString& text) { messages << text; }, nullptr});
     }
 
     void SetUp() override {
@@ -203,6 +203,42 @@ TEST_F(DriverWindow, ConnectAfterThePortComponentIsGoneFailsQuietly) {
     form->SpeedButton1Click();
     EXPECT_EQ(memoLines().value(6), kNotOpened);
     EXPECT_EQ(gauge(), 5);
+}
+
+// On Linux the buttons work on the port helper: its one line comes after the Windows families,
+// and only a helper that was set up is worth reconnecting the driver for.
+TEST_F(DriverWindow, PortHelperIsSetUpAfterTheWindowsFamiliesAndReconnectsOnlyWhenDone) {
+    std::vector<bool> calls;
+    platform::PortHelperSetup answer{true, "помощник готов"};
+    form = std::make_unique<driver::TForm5>(
+        driver::MainWindowLinks{[this] { return &port; }, [](const QString&) {},
+                                [this](const QString& text) { n19Caption = text; }},
+        viewer,
+        driver::Places{[this] { return roots; }, [](QWidget*, const QString&) {},
+                       [&](bool install) {
+                           calls.push_back(install);
+                           return answer;
+                       }});
+    form->SpeedButton1Click();
+    EXPECT_THAT(memoLines(), ElementsAre("", kDetecting, kNo9x, kNoNt, "помощник готов", " ",
+                                         kConnecting, kOpened));
+    EXPECT_TRUE(port.Opened());
+    EXPECT_EQ(n19Caption, "Закрыть драйвер");
+
+    const int opens = host.opens;
+    qsizetype before = memoLines().size();
+    answer = {false, "не подтверждено"};
+    form->SpeedButton1Click();
+    EXPECT_THAT(memoLines().mid(before),
+                ElementsAre("", kDetecting, kNo9x, kNoNt, "не подтверждено"));
+    EXPECT_EQ(host.opens, opens) << "an install that set nothing up must not reconnect";
+
+    before = memoLines().size();
+    form->SpeedButton2Click();
+    EXPECT_THAT(memoLines().mid(before),
+                ElementsAre("", "Подготовка к удалению драйвера...", kDetecting,
+                            "Поиск драйвера... ", "не подтверждено", "Выход ! "));
+    EXPECT_THAT(calls, ElementsAre(true, true, false));
 }
 
 TEST_F(DriverWindow, RemoveWithNoFileNamesTheFullPathAndStopsTheGaugeAtStepTwo) {

@@ -2,7 +2,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +15,7 @@
 #include <sstream>
 #include <vector>
 
+#include "portio/port_io.h"
 #include "sim/simulated_pc.h"
 
 namespace {
@@ -326,6 +329,69 @@ TEST_F(LinuxHostOnPortFile, ReadPastTheDeviceEndFailsInsteadOfInventingAValue) {
     uint8_t value = 0;
     EXPECT_FALSE(readPort(host, device, platform::kVxdReadCode, 0x3F8, value));
     EXPECT_EQ(host.lastError(), static_cast<uint32_t>(EIO));
+}
+
+// Root opens any file whatever its mode. To meet a refused open as a user does, the thread
+// lays down the two capabilities that override file modes for as long as this lives; it keeps
+// them in its permitted set, so they come back.
+class WithoutFileModeOverride {
+public:
+    WithoutFileModeOverride() {
+        if (!call(SYS_capget)) return;
+        saved_[0] = data_[0];
+        data_[0].effective &= ~(1u << CAP_DAC_OVERRIDE | 1u << CAP_DAC_READ_SEARCH);
+        call(SYS_capset);
+    }
+    ~WithoutFileModeOverride() {
+        data_[0] = saved_[0];
+        call(SYS_capset);
+    }
+    WithoutFileModeOverride(const WithoutFileModeOverride&) = delete;
+    WithoutFileModeOverride& operator=(const WithoutFileModeOverride&) = delete;
+
+private:
+    bool call(long which) {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        return ::syscall(which, &header, data_) == 0;
+    }
+    __user_cap_data_struct data_[2]{};
+    __user_cap_data_struct saved_[1]{};
+};
+
+// The whole way a user without the right to open the port device takes: the host's own open is
+// refused, the helper opens its device and sends the descriptor back, and TPortIO reads and
+// writes ports through it. Where no helper answers, the refusal stays what the user sees.
+TEST_F(LinuxHostOnPortFile, RefusedDeviceIsReachedThroughTheHelpersDescriptor) {
+    const fs::path refused = dir_ / "port";
+    std::ofstream(refused) << "not to be read";
+    fs::permissions(refused, fs::perms::none);
+    std::string bytes(0x400, '\0');
+    bytes[0x2F9] = '\x5C';
+    std::ofstream(QUILLMOR_TEST_PORT_STANDIN, std::ios::binary) << bytes;
+    WithoutFileModeOverride asAUser;
+
+    LinuxDriverHost host({.backend = PortBackend::DevPort,
+                          .portDevice = refused,
+                          .portHelper = QUILLMOR_TEST_PORT_HELPER});
+    portio::TPortIO port(host);
+    ASSERT_TRUE(port.OpenDriver()) << "error " << port.LastError;
+    EXPECT_EQ(port.ReadPort(0x2F9), 0x5C);
+    port.WritePort(0x1A3, 0xAB);
+    EXPECT_EQ(port.LastError, 0u);
+    port.CloseDriver();
+    std::ifstream in(QUILLMOR_TEST_PORT_STANDIN, std::ios::binary);
+    const std::string after((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(after.size(), 0x400u);
+    EXPECT_EQ(static_cast<uint8_t>(after[0x1A3]), 0xAB);
+
+    for (const std::string& helper :
+         {(dir_ / "no-helper").string(), std::string("/bin/false"), std::string("/bin/true")}) {
+        LinuxDriverHost without(
+            {.backend = PortBackend::DevPort, .portDevice = refused, .portHelper = helper});
+        portio::TPortIO alone(without);
+        EXPECT_FALSE(alone.OpenDriver()) << helper;
+        EXPECT_EQ(alone.LastError, static_cast<uint32_t>(EACCES)) << helper;
+    }
 }
 
 }  // namespace
