@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -310,12 +311,41 @@ TEST(CommTermios, DcbsNoUartCanRunAreRefused) {
     }
 }
 
-TEST_F(PtyComm, FourDataBitsAreRefusedByTheDriverAndKeptStored) {
+// A pseudo-terminal keeps only 8-bit words without parity, whatever tcsetattr answers. What it
+// does not take is refused, the port runs on as it was, and the refused value is not kept to
+// spoil the next change.
+TEST_F(PtyComm, LineSettingsThePortDoesNotTakeAreRefusedAndDoNotSpoilTheNext) {
     comm.Open();
-    const ECommError e = raised([&] { comm.SetDatabits(comm::da4); });
-    EXPECT_STREQ(e.what(), "Error updating DataControlBlock (Error: 22) ");
-    EXPECT_EQ(comm.Databits(), comm::da4);
-    EXPECT_EQ(slaveTermios().c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    comm.SetBaudRate(comm::br19200);
+    const auto refused = [&](const std::function<void()>& change) {
+        EXPECT_STREQ(raised(change).what(), "Error updating DataControlBlock (Error: 22) ");
+        const termios t = slaveTermios();
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), static_cast<tcflag_t>(CS8));
+        EXPECT_EQ(::cfgetospeed(&t), B19200);
+    };
+    for (comm::TDatabits bits : {comm::da4, comm::da5, comm::da6, comm::da7}) {
+        refused([&] { comm.SetDatabits(bits); });
+        EXPECT_EQ(comm.Databits(), comm::da8);
+    }
+    for (comm::TParity parity : {comm::paOdd, comm::paEven, comm::paMark, comm::paSpace}) {
+        refused([&] { comm.SetParity(parity); });
+        EXPECT_EQ(comm.Parity(), comm::paNone);
+    }
+    comm.SetBaudRate(comm::br57600);
+    comm.SetStopbits(comm::sb20);
+    termios t = slaveTermios();
+    EXPECT_EQ(::cfgetospeed(&t), B57600);
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+
+    // Refused while opening: the stored frame becomes the one the port runs.
+    comm.Close();
+    comm.SetDatabits(comm::da7);
+    EXPECT_EQ(raised([&] { comm.Open(); }).ErrorCode, EINVAL);
+    ASSERT_TRUE(comm.IsOpen());
+    EXPECT_EQ(comm.Databits(), comm::da8);
+    comm.SetBaudRate(comm::br9600);
+    t = slaveTermios();
+    EXPECT_EQ(::cfgetospeed(&t), B9600);
 }
 
 TEST_F(PtyComm, FlowControlPresetsAndOptionsBuildTheFlagWordAndTermios) {
