@@ -309,9 +309,6 @@ void printLineLoss(Owner& owner, comm::TBaudrate rate, const char* name) {
 
 int main() {
     Owner owner;
-        printLineLoss(owner, comm::br115200, "115200");
-        return 0;
-    }
     std::printf("BENCH comm_rx_mb_s %.1f MB/s\n", commThroughput(owner));
     std::printf("BENCH picocom_rx_mb_s %.1f MB/s\n", picocomThroughput());
     std::printf("BENCH comm_rx_latency_us %.0f us\n", medianLatencyUs(owner));
