@@ -38,6 +38,19 @@ ECommError raised(F&& f) {
     return ECommError("", 0);
 }
 
+// Processor time the whole process takes while the loop runs handovers for `span`.
+long cpuUsWhilePumping(commtest::OwnerLoop& loop, std::chrono::milliseconds span) {
+    const auto cpuUs = [] {
+        rusage r{};
+        ::getrusage(RUSAGE_SELF, &r);
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
+               r.ru_stime.tv_usec;
+    };
+    const long before = cpuUs();
+    loop.pumpUntil([] { return false; }, span);
+    return cpuUs() - before;
+}
+
 class PtyComm : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -575,16 +588,8 @@ TEST_F(PtyComm, FarEndClosedIsReportedOnceWithoutSpinningAndCloseWorks) {
     ASSERT_TRUE(loop.pumpUntil([&] { return !errors.empty(); }));
     EXPECT_EQ(errors.front(), static_cast<int32_t>(comm::CE_IOE));
 
-    rusage before{};
-    ::getrusage(RUSAGE_SELF, &before);
-    loop.pumpUntil([] { return false; }, std::chrono::milliseconds(200));
-    rusage after{};
-    ::getrusage(RUSAGE_SELF, &after);
-    const auto cpuUs = [](const rusage& r) {
-        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
-               r.ru_stime.tv_usec;
-    };
-    EXPECT_LT(cpuUs(after) - cpuUs(before), 100000) << "a gone device must not keep a core busy";
+    EXPECT_LT(cpuUsWhilePumping(loop, std::chrono::milliseconds(200)), 100000)
+        << "a gone device must not keep a core busy";
     EXPECT_EQ(errors.size(), 1u);
 
     char buf[4];
@@ -592,6 +597,29 @@ TEST_F(PtyComm, FarEndClosedIsReportedOnceWithoutSpinningAndCloseWorks) {
     EXPECT_EQ(raised([&] { comm.Write("x", 1); }).ErrorCode, EIO);
     comm.Close();
     EXPECT_FALSE(comm.IsOpen());
+}
+
+// Character devices that are not ttys: /dev/null is at its end for good, /dev/zero always has
+// more. Neither may wake the watcher at once again and again (a spinning watcher takes the
+// whole half second), nor flood the owner thread with handovers.
+TEST(CommOtherDevices, NullAndZeroNeitherSpinTheWatcherNorFloodTheOwner) {
+    for (const char* device : {"/dev/null", "/dev/zero"}) {
+        commtest::OwnerLoop loop;
+        TComm comm(loop.runOnOwner());
+        comm.SetDeviceName(device);
+        int handovers = 0;
+        comm.OnRxChar = [&](comm::TCustomComm* sender, int32_t count) {
+            ++handovers;
+            std::vector<char> buf(static_cast<size_t>(count));
+            sender->Read(buf.data(), count);
+        };
+        EXPECT_STREQ(raised([&] { comm.Open(); }).what(),
+                     "Error updating CommTimeouts (Error: 25) ");
+        ASSERT_TRUE(comm.IsOpen()) << device;
+        EXPECT_LT(cpuUsWhilePumping(loop, std::chrono::milliseconds(500)), 80000) << device;
+        EXPECT_LE(handovers, 30) << device;
+        comm.Close();
+    }
 }
 
 TEST_F(PtyComm, HandlerExceptionEndsTheWatcherButThePortStaysOpen) {

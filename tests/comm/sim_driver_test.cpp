@@ -295,7 +295,7 @@ TEST(SimDriverOnAPseudoTerminal, LinesWrittenAtFullSpeedArriveWholeThroughASlowR
             at += static_cast<size_t>(n);
         }
     });
-    loop.pumpUntil([&] { return received.size() >= sent.size(); }, std::chrono::seconds(20));
+    loop.pumpUntil([&] { return received.size() >= sent.size(); }, std::chrono::seconds(10));
     writer.join();
     ::close(fd);
     EXPECT_EQ(received, sent);
