@@ -225,8 +225,8 @@ void SimPort::receiveAll(uint8_t lsr) {
         // interrupt until the program reads: a pseudo-terminal's wire then waits, a cable's
         // partner overruns the FIFO, and nothing already taken is thrown away.
         if (input_.size() >= inputCapacity_) {
-            receiverHeld_ = true;
-            out(sim::reg::kIerDlm, kIerAll & ~kIerReceivedData);
+            if (!std::exchange(receiverHeld_, true))
+                out(sim::reg::kIerDlm, kIerAll & ~kIerReceivedData);
             return;
         }
         const uint8_t byte = in(sim::reg::kRbrThrDll);
