@@ -165,7 +165,7 @@ void TCustomComm::ApplyLineSettings() {
 // not take 7-bit words must still take a new speed.
 void TCustomComm::followPortLine(OsPort& port) {
     if (port.getCommState(dcb_) != 0) return;
-    const auto* rate = std::find(kBaudRates.begin(), kBaudRates.end(), dcb_.BaudRate);
+    const auto rate = std::find(kBaudRates.begin(), kBaudRates.end(), dcb_.BaudRate);
     if (rate != kBaudRates.end()) baudRate_ = static_cast<TBaudrate>(rate - kBaudRates.begin());
     if (dcb_.Parity <= paSpace) parity_ = static_cast<TParity>(dcb_.Parity);
     if (dcb_.StopBits <= sb20) stopbits_ = static_cast<TStopbits>(dcb_.StopBits);
