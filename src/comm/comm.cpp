@@ -1,5 +1,6 @@
 #include "comm/comm.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -153,7 +154,23 @@ void TCustomComm::ApplyLineSettings() {
             dcb_.Flags &= ~kOptionFlags[i];
         }
     }
-    if (int error = p->setCommState(dcb_)) RaiseCommError(texts::kErrorDcb, error);
+    if (int error = p->setCommState(dcb_)) {
+        followPortLine(*p);
+        RaiseCommError(texts::kErrorDcb, error);
+    }
+}
+
+// A refused DCB leaves the port on the line it had. The stored speed and frame follow it, so the
+// next change is not refused again for what was refused before: a pseudo-terminal that will
+// not take 7-bit words must still take a new speed.
+void TCustomComm::followPortLine(OsPort& port) {
+    if (port.getCommState(dcb_) != 0) return;
+    const auto rate = std::find(kBaudRates.begin(), kBaudRates.end(), dcb_.BaudRate);
+    if (rate != kBaudRates.end()) baudRate_ = static_cast<TBaudrate>(rate - kBaudRates.begin());
+    if (dcb_.Parity <= paSpace) parity_ = static_cast<TParity>(dcb_.Parity);
+    if (dcb_.StopBits <= sb20) stopbits_ = static_cast<TStopbits>(dcb_.StopBits);
+    if (dcb_.ByteSize >= 5 && dcb_.ByteSize <= 8)
+        databits_ = static_cast<TDatabits>(dcb_.ByteSize - 4);
 }
 
 void TCustomComm::ApplyFlowControl(Dcb& dcb) const {
@@ -182,12 +199,19 @@ int32_t TCustomComm::ProviderType() const {
     return type;
 }
 
-// An ordinal outside its type keeps the old value: nothing is looked up past a table.
+// An ordinal outside its type keeps the old value: nothing is looked up past a table. A value
+// the port refuses is not kept either, so it is not built into every later DCB.
 template <typename T>
 void TCustomComm::reapply(T& field, T value, int count) {
     if (value == field || static_cast<int>(value) >= count) return;
+    const T previous = field;
     field = value;
-    ApplyLineSettings();
+    try {
+        ApplyLineSettings();
+    } catch (const ECommError&) {
+        field = previous;
+        throw;
+    }
 }
 
 template <typename T>

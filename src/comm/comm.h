@@ -318,6 +318,7 @@ protected:
 private:
     template <typename T>
     void reapply(T& field, T value, int count);
+    void followPortLine(OsPort& port);
     template <typename T>
     void refuseWhileOpen(T& field, const T& value);
     std::shared_ptr<OsPort> port() const;

@@ -77,6 +77,10 @@ inline constexpr uint32_t MS_RLSD_ON = 0x80;
 
 inline constexpr int32_t PST_RS232 = 1;
 
+// How far a port's real rate may be from the rate asked for: what a UART's receiver tolerates,
+// and what a PC's serial driver demands of a divisor.
+inline constexpr double kMaxRateError = 0.03;
+
 // Opens a device by the name the user gave (CreateFileA, exclusive, overlapped). On failure the
 // result is empty and error holds the system's error number.
 std::shared_ptr<OsPort> osOpen(const std::string& name, int& error);

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <deque>
 #include <iostream>
@@ -39,6 +40,9 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr int kTxDrainPollMs = 2;
 constexpr int kLineCountPollMs = 10;
 constexpr uint32_t kLineCountEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR;
+// A device that is not a tty has no line to pace it, and /dev/zero is always readable: such a
+// device is read at most this often, so its endless data cannot take the owner thread over.
+constexpr std::chrono::milliseconds kUntimedReadInterval{20};
 
 void signal(int eventFd) {
     const uint64_t one = 1;
@@ -50,9 +54,9 @@ void drain(int eventFd) {
     [[maybe_unused]] ssize_t ignored = ::read(eventFd, &count, sizeof count);
 }
 
+// Rounded up, so that a poll for the time left never ends before the deadline.
 int remainingMs(SteadyClock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
     return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
@@ -87,9 +91,11 @@ private:
     void compareLineCounts();
     void raise(uint32_t event) { pending_ |= event & mask_; }
     int modemBits(unsigned long request, int bits);
+    int setLine(const termios& t, uint32_t bitsPerSecond);
 
     const intptr_t handle_;
     const bool characterDevice_;
+    const bool tty_;
     int fd_;
     const int closeFd_;  // signalled once, at close, for everyone who polls
     const int kickFd_;   // wakes the watcher: Stop, room in the input queue, output started
@@ -107,6 +113,8 @@ private:
     uint32_t pending_ = 0;
     uint32_t errors_ = 0;
     bool hungUp_ = false;
+    bool atEnd_ = false;  // a device that is not a tty read end of file (/dev/null)
+    SteadyClock::time_point nextUntimedRead_{};
     bool draining_ = false;  // written data not yet gone: EV_TXEMPTY is owed
     bool countsKnown_ = false;
     serial_icounter_struct counts_{};
@@ -117,6 +125,7 @@ private:
 LinuxPort::LinuxPort(int fd, bool characterDevice)
     : handle_(fd),
       characterDevice_(characterDevice),
+      tty_(::isatty(fd) == 1),
       fd_(fd),
       closeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       kickFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
@@ -193,16 +202,21 @@ int LinuxPort::getCommState(Dcb& dcb) {
 // termios has no DTR/DSR flow control, no DSR sensitivity, no error or null character
 // handling: those flags are kept (GetCommState returns them) but do not act on the line. DTR
 // and RTS follow their control modes as a PC driver sets them; a pseudo-terminal has no modem
-// lines, and the line settings must still apply to it, so refused line changes are ignored.
+// lines, and the line settings must still apply to it, so refused DTR and RTS changes are
+// ignored.
 int LinuxPort::setCommState(const Dcb& dcb) {
     std::shared_lock fdGuard(fdLock_);
     if (closed_) return EBADF;
-    termios t{};
-    if (::tcgetattr(fd_, &t) != 0) return errno;
+    termios before{};
+    uint32_t speedBefore = 0;
+    if (::tcgetattr(fd_, &before) != 0) return errno;
+    if (int error = linux_baud::getLineSpeed(fd_, speedBefore)) return error;
+    termios t = before;
     if (int error = termiosFromDcb(dcb, t)) return error;
-    if (::tcsetattr(fd_, TCSANOW, &t) != 0) return errno;
-    if (!standardSpeed(dcb.BaudRate)) {
-        if (int error = linux_baud::setLineSpeed(fd_, dcb.BaudRate)) return error;
+    if (int error = setLine(t, dcb.BaudRate)) {
+        // All or nothing, as SetCommState: the port goes on with the line it had.
+        setLine(before, speedBefore);
+        return error;
     }
 
     const uint32_t dtrControl = dcb.Flags & kDcbDtrControlMask;
@@ -214,6 +228,22 @@ int LinuxPort::setCommState(const Dcb& dcb) {
     std::lock_guard guard(state_);
     dcb_ = dcb;
     return 0;
+}
+
+// Sets the line and reads it back: what the tty did not take is a refusal, even when tcsetattr
+// reported success for the part it did take.
+int LinuxPort::setLine(const termios& t, uint32_t bitsPerSecond) {
+    if (::tcsetattr(fd_, TCSANOW, &t) != 0) return errno;
+    if (!standardSpeed(bitsPerSecond)) {
+        if (int error = linux_baud::setLineSpeed(fd_, bitsPerSecond)) return error;
+    }
+    termios got{};
+    uint32_t speed = 0;
+    if (::tcgetattr(fd_, &got) != 0) return errno;
+    if (int error = linux_baud::getLineSpeed(fd_, speed)) return error;
+    const double rateError =
+        std::fabs(static_cast<double>(speed) - bitsPerSecond) / std::max(bitsPerSecond, 1u);
+    return frameTaken(t, got) && rateError <= kMaxRateError ? 0 : EINVAL;
 }
 
 int LinuxPort::modemBits(unsigned long request, int bits) {
@@ -244,7 +274,8 @@ int LinuxPort::setCommMask(uint32_t mask) {
 // Moves what the tty has into the input queue, as far as it has room: only new bytes raise
 // EV_RXCHAR, and bytes waiting unread never wake the watcher again.
 void LinuxPort::pumpInput() {
-    while (!hungUp_ && input_.size() < inputCapacity_) {
+    if (!tty_ && SteadyClock::now() < nextUntimedRead_) return;
+    while (!hungUp_ && !atEnd_ && input_.size() < inputCapacity_) {
         uint8_t chunk[4096];
         const size_t room = std::min(sizeof chunk, inputCapacity_ - input_.size());
         const ssize_t n = ::read(fd_, chunk, room);
@@ -253,9 +284,18 @@ void LinuxPort::pumpInput() {
             raise(EV_RXCHAR);
             for (ssize_t i = 0; i < n; ++i)
                 if (chunk[i] == static_cast<uint8_t>(dcb_.EvtChar)) raise(EV_RXFLAG);
+            if (!tty_) {
+                nextUntimedRead_ = SteadyClock::now() + kUntimedReadInterval;
+                return;
+            }
             continue;
         }
-        // With VMIN and VTIME 0 an empty tty reads 0 bytes; before that, EAGAIN.
+        // With VMIN and VTIME 0 an empty tty reads 0 bytes; before that, EAGAIN. Any other
+        // device reading nothing is at its end and has nothing more to give.
+        if (n == 0 && !tty_) {
+            atEnd_ = true;
+            return;
+        }
         if (n == 0 || errno == EAGAIN || errno == EINTR) return;
         hangUp();
     }
@@ -325,11 +365,18 @@ OsPort::Wait LinuxPort::waitCommEvent(uint32_t& events, int& error) {
                 pending_ = 0;
                 return Wait::kEvent;
             }
-            // A hung-up tty polls readable for ever: only close or stop can matter now.
-            if (!hungUp_ && input_.size() < inputCapacity_) count = 3;
+            // A hung-up tty and a device at its end poll readable for ever: only close or
+            // stop can matter now.
+            const bool readable = !hungUp_ && !atEnd_ && input_.size() < inputCapacity_;
+            const bool untimedRest = !tty_ && SteadyClock::now() < nextUntimedRead_;
+            if (readable && !untimedRest) count = 3;
             if (!hungUp_ && countsKnown_ && (mask_ & kLineCountEvents))
                 timeoutMs = kLineCountPollMs;
             if (draining_) timeoutMs = kTxDrainPollMs;
+            if (readable && untimedRest) {
+                const int rest = remainingMs(nextUntimedRead_);
+                timeoutMs = timeoutMs < 0 ? rest : std::min(timeoutMs, rest);
+            }
         }
         ::poll(fds, count, timeoutMs);
         if (fds[1].revents & POLLIN) drain(kickFd_);

@@ -56,4 +56,11 @@ int termiosFromDcb(const Dcb& dcb, termios& t) {
     return 0;
 }
 
+bool frameTaken(const termios& wanted, const termios& got) {
+    tcflag_t frame = CSIZE | PARENB | CSTOPB | CRTSCTS;
+    // Without PARENB the kind of parity is of no account, and drivers leave it as it was.
+    if (wanted.c_cflag & PARENB) frame |= PARODD | CMSPAR;
+    return (wanted.c_cflag & frame) == (got.c_cflag & frame);
+}
+
 }  // namespace comm

@@ -17,4 +17,9 @@ bool standardSpeed(uint32_t bitsPerSecond);
 // UART can run (4-bit words, unknown parity or stop bits, rate 0), leaving t untouched.
 int termiosFromDcb(const Dcb& dcb, termios& t);
 
+// Whether the tty took the frame and flow control asked for in `wanted`: a driver may drop what
+// its hardware cannot do (a pseudo-terminal keeps only 8-bit words without parity) and still
+// report success.
+bool frameTaken(const termios& wanted, const termios& got);
+
 }  // namespace comm

@@ -24,6 +24,7 @@ namespace {
 constexpr std::array<uint16_t, 4> kComBase = {0x3F8, 0x2F8, 0x3E8, 0x2E8};
 
 constexpr uint8_t kIerAll = 0x0F;  // received data, THR empty, line status, modem status
+constexpr uint8_t kIerReceivedData = 0x01;
 constexpr uint8_t kIirNoInterrupt = 0x01;
 constexpr uint8_t kIirIdMask = 0x0F;
 constexpr uint8_t kIirModemStatus = 0x00;
@@ -55,7 +56,6 @@ constexpr size_t kTxFifo = 16;
 // in case another program keeps reading the same registers under it.
 constexpr int kMaxServiceRounds = 64;
 constexpr double kClockHz = 115200.0;  // 1.8432 MHz / 16
-constexpr double kMaxRateError = 0.03;
 constexpr std::chrono::seconds kIdleWait{1};
 
 std::mutex claimsLock;
@@ -97,6 +97,7 @@ private:
     void noteLineStatus(uint8_t lsr);
     void receiveAll(uint8_t lsr);
     void store(uint8_t byte);
+    void releaseReceiver();
     void transmit();
     void noteModemStatus(uint8_t msr);
     void raise(uint32_t event) { pending_ |= event & mask_; }
@@ -118,6 +119,7 @@ private:
     bool transmitting_ = false;  // bytes went into THR and its empty interrupt is still due
     bool txEmptyOwed_ = false;   // data was sent since the last EV_TXEMPTY
     bool heldByXoff_ = false;
+    bool receiverHeld_ = false;  // the input queue is full: what arrives waits in the UART
     uint8_t lcr_ = 0x03;
     uint8_t mcr_ = kMcrDtr | kMcrRts | kMcrOut2;
     uint8_t msr_ = 0;
@@ -219,6 +221,14 @@ void SimPort::receiveAll(uint8_t lsr) {
     for (;;) {
         noteLineStatus(lsr);
         if (!(lsr & kLsrDataReady)) return;
+        // With its queue full the driver leaves the bytes in the UART and stops their
+        // interrupt until the program reads: a pseudo-terminal's wire then waits, a cable's
+        // partner overruns the FIFO, and nothing already taken is thrown away.
+        if (input_.size() >= inputCapacity_) {
+            if (!std::exchange(receiverHeld_, true))
+                out(sim::reg::kIerDlm, kIerAll & ~kIerReceivedData);
+            return;
+        }
         const uint8_t byte = in(sim::reg::kRbrThrDll);
         // A break arrives as a null character with BI; it is the event, not data.
         if (!(lsr & kLsrBreak)) store(byte);
@@ -239,14 +249,15 @@ void SimPort::store(uint8_t byte) {
         }
     }
     if ((dcb_.Flags & kDcbNull) && byte == 0) return;
-    if (input_.size() >= inputCapacity_) {
-        errors_ |= CE_RXOVER;
-        raise(EV_ERR);
-        return;
-    }
     input_.push_back(byte);
     raise(EV_RXCHAR);
     if (byte == static_cast<uint8_t>(dcb_.EvtChar)) raise(EV_RXFLAG);
+}
+
+void SimPort::releaseReceiver() {
+    if (!receiverHeld_ || input_.size() >= inputCapacity_) return;
+    receiverHeld_ = false;
+    out(sim::reg::kIerDlm, kIerAll);
 }
 
 // Fills the transmitter FIFO while THR is empty; the THR-empty interrupt after the last byte
@@ -283,6 +294,7 @@ int SimPort::setupComm(uint32_t inQueue, uint32_t) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
     inputCapacity_ = inQueue == 0 ? 1 : inQueue;
+    releaseReceiver();
     return 0;
 }
 
@@ -372,6 +384,7 @@ int SimPort::purgeComm(uint32_t flags) {
     if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) {
         input_.clear();
         fcr |= kFcrClearRx;
+        releaseReceiver();
     }
     if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) {
         output_.clear();
@@ -388,6 +401,7 @@ OsPort::Transfer SimPort::read(uint8_t* buffer, int32_t count, int32_t) {
     const size_t n = std::min(input_.size(), static_cast<size_t>(count));
     std::copy_n(input_.begin(), n, buffer);
     input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    releaseReceiver();
     return Transfer{Transfer::kDone, static_cast<int32_t>(n), 0};
 }
 

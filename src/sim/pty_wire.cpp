@@ -66,13 +66,19 @@ void PtyWire::transmit(const Character& c) {
     output_.push_back(static_cast<char>(c.data));
 }
 
-size_t PtyWire::readAheadWindow() const {
-    auto chars = kReadAheadNs / std::max<int64_t>(1, uart_.characterTimeNs());
-    return std::max(kMinReadAhead, static_cast<size_t>(chars));
+// A pty has no flow control the writer would notice, so the wire paces it instead: a
+// character goes onto the line only when the receiver will have a place for it. Whatever the
+// driver cannot take yet waits in the pty, and its writer blocks, rather than being overrun.
+size_t PtyWire::receiveWindow() const {
+    const size_t readAhead =
+        std::max(kMinReadAhead,
+                 static_cast<size_t>(kReadAheadNs / std::max<int64_t>(1, uart_.characterTimeNs())));
+    const size_t backlog = uart_.receiveBacklog();
+    return backlog >= readAhead ? 0 : std::min(readAhead - backlog, uart_.receiveRoom());
 }
 
-bool PtyWire::receiverSaturated() const {
-    return uart_.receiveBacklog() >= readAheadWindow();
+void PtyWire::receiverRead(int64_t nowNs) {
+    if (heldBack_ && receiveWindow() >= kMinReadAhead) service(nowNs);
 }
 
 void PtyWire::service(int64_t nowNs) {
@@ -82,14 +88,14 @@ void PtyWire::service(int64_t nowNs) {
         output_.erase(0, static_cast<size_t>(n));
     }
 
-    const int64_t charNs = uart_.characterTimeNs();
-    const size_t window = readAheadWindow();
-    size_t backlog = uart_.receiveBacklog();
-    if (backlog >= window) return;
     unsigned char buf[256];
-    size_t want = std::min(window - backlog, sizeof buf);
-    ssize_t n = ::read(master_, buf, want);
+    const size_t window = std::min(receiveWindow(), sizeof buf);
+    heldBack_ = true;
+    if (window == 0) return;
+    ssize_t n = ::read(master_, buf, window);
+    heldBack_ = n == static_cast<ssize_t>(window);
     if (n <= 0) return;  // EAGAIN: nothing typed; EIO cannot happen while we hold the slave
+    const int64_t charNs = uart_.characterTimeNs();
     const Frame frame = uart_.frame();
     lineFreeAtNs_ = std::max(lineFreeAtNs_, nowNs);
     for (ssize_t i = 0; i < n; ++i) {

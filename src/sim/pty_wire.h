@@ -31,14 +31,18 @@ public:
     void modemOutputsChanged(const ModemOutputs&, int64_t) override {}
 
     // Writes what the UART sent to the pty and reads what the pty has for the UART, never
-    // blocking. Reads only as far ahead as the line can carry in the next few milliseconds.
+    // blocking. Reads only as far ahead as the line can carry in the next few milliseconds,
+    // and only as much as the receiver has room for.
     void service(int64_t nowNs);
+    // The UART's RBR was read: when the wire was held back for want of room and there is room
+    // now, it sends on at once instead of at the next service pass.
+    void receiverRead(int64_t nowNs);
     // True while the wire is waiting for room in the UART (the pty's input need not be polled).
-    bool receiverSaturated() const;
+    bool receiverSaturated() const { return receiveWindow() == 0; }
     bool hasPendingOutput() const { return !output_.empty(); }
 
 private:
-    size_t readAheadWindow() const;
+    size_t receiveWindow() const;
 
     Uart16550& uart_;
     int master_ = -1;
@@ -46,6 +50,7 @@ private:
     std::string slavePath_;
     std::string output_;        // transmitted bytes the pty has not taken yet
     int64_t lineFreeAtNs_ = 0;  // when the last byte handed to the receiver ends on the wire
+    bool heldBack_ = false;     // the pty may hold more than the receiver had room for
 };
 
 }  // namespace sim

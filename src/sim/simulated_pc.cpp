@@ -190,8 +190,13 @@ uint8_t SimulatedPc::in(uint16_t port) {
             return 0xFF;  // the 8254's control register cannot be read
         case kSystemControl:
             return pc.speaker.readControlPort();
-        default:
-            return pc.uarts[device - kCom1].read(static_cast<uint8_t>(port & 7), now);
+        default: {
+            const int n = device - kCom1;
+            const auto offset = static_cast<uint8_t>(port & 7);
+            const uint8_t value = pc.uarts[n].read(offset, now);
+            if (offset == reg::kRbrThrDll && pc.ptys[n]) pc.ptys[n]->receiverRead(now);
+            return value;
+        }
     }
 }
 

@@ -230,6 +230,11 @@ size_t Uart16550::receiveBacklog() const {
     return backlog_.size();
 }
 
+size_t Uart16550::receiveRoom() const {
+    const size_t taken = rxFifo_.size() + backlog_.size();
+    return taken < fifoCapacity() ? fifoCapacity() - taken : 0;
+}
+
 bool Uart16550::interruptPending(int64_t nowNs) {
     advance(nowNs);
     return interruptId() != kIirNone;

@@ -62,6 +62,9 @@ public:
     int64_t characterTimeNs() const;
     // Characters handed to receive() and not yet assembled into the FIFO (wire backlog).
     size_t receiveBacklog() const;
+    // Characters receive() may still be handed without an overrun: the free places of the
+    // FIFO (of RBR in 16450 mode) that the backlog has not spoken for.
+    size_t receiveRoom() const;
     // The INTRPT pin (before the PC's OUT2 gate): an enabled interrupt is pending.
     bool interruptPending(int64_t nowNs);
     ModemOutputs modemOutputs() const;

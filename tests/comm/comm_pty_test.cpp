@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,19 @@ ECommError raised(F&& f) {
     }
     ADD_FAILURE() << "no ECommError";
     return ECommError("", 0);
+}
+
+// Processor time the whole process takes while the loop runs handovers for `span`.
+long cpuUsWhilePumping(commtest::OwnerLoop& loop, std::chrono::milliseconds span) {
+    const auto cpuUs = [] {
+        rusage r{};
+        ::getrusage(RUSAGE_SELF, &r);
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
+               r.ru_stime.tv_usec;
+    };
+    const long before = cpuUs();
+    loop.pumpUntil([] { return false; }, span);
+    return cpuUs() - before;
 }
 
 class PtyComm : public ::testing::Test {
@@ -310,12 +324,41 @@ TEST(CommTermios, DcbsNoUartCanRunAreRefused) {
     }
 }
 
-TEST_F(PtyComm, FourDataBitsAreRefusedByTheDriverAndKeptStored) {
+// A pseudo-terminal keeps only 8-bit words without parity, whatever tcsetattr answers. What it
+// does not take is refused, the port runs on as it was, and the refused value is not kept to
+// spoil the next change.
+TEST_F(PtyComm, LineSettingsThePortDoesNotTakeAreRefusedAndDoNotSpoilTheNext) {
     comm.Open();
-    const ECommError e = raised([&] { comm.SetDatabits(comm::da4); });
-    EXPECT_STREQ(e.what(), "Error updating DataControlBlock (Error: 22) ");
-    EXPECT_EQ(comm.Databits(), comm::da4);
-    EXPECT_EQ(slaveTermios().c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    comm.SetBaudRate(comm::br19200);
+    const auto refused = [&](const std::function<void()>& change) {
+        EXPECT_STREQ(raised(change).what(), "Error updating DataControlBlock (Error: 22) ");
+        const termios t = slaveTermios();
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), static_cast<tcflag_t>(CS8));
+        EXPECT_EQ(::cfgetospeed(&t), B19200);
+    };
+    for (comm::TDatabits bits : {comm::da4, comm::da5, comm::da6, comm::da7}) {
+        refused([&] { comm.SetDatabits(bits); });
+        EXPECT_EQ(comm.Databits(), comm::da8);
+    }
+    for (comm::TParity parity : {comm::paOdd, comm::paEven, comm::paMark, comm::paSpace}) {
+        refused([&] { comm.SetParity(parity); });
+        EXPECT_EQ(comm.Parity(), comm::paNone);
+    }
+    comm.SetBaudRate(comm::br57600);
+    comm.SetStopbits(comm::sb20);
+    termios t = slaveTermios();
+    EXPECT_EQ(::cfgetospeed(&t), B57600);
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+
+    // Refused while opening: the stored frame becomes the one the port runs.
+    comm.Close();
+    comm.SetDatabits(comm::da7);
+    EXPECT_EQ(raised([&] { comm.Open(); }).ErrorCode, EINVAL);
+    ASSERT_TRUE(comm.IsOpen());
+    EXPECT_EQ(comm.Databits(), comm::da8);
+    comm.SetBaudRate(comm::br9600);
+    t = slaveTermios();
+    EXPECT_EQ(::cfgetospeed(&t), B9600);
 }
 
 TEST_F(PtyComm, FlowControlPresetsAndOptionsBuildTheFlagWordAndTermios) {
@@ -545,16 +588,8 @@ TEST_F(PtyComm, FarEndClosedIsReportedOnceWithoutSpinningAndCloseWorks) {
     ASSERT_TRUE(loop.pumpUntil([&] { return !errors.empty(); }));
     EXPECT_EQ(errors.front(), static_cast<int32_t>(comm::CE_IOE));
 
-    rusage before{};
-    ::getrusage(RUSAGE_SELF, &before);
-    loop.pumpUntil([] { return false; }, std::chrono::milliseconds(200));
-    rusage after{};
-    ::getrusage(RUSAGE_SELF, &after);
-    const auto cpuUs = [](const rusage& r) {
-        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
-               r.ru_stime.tv_usec;
-    };
-    EXPECT_LT(cpuUs(after) - cpuUs(before), 100000) << "a gone device must not keep a core busy";
+    EXPECT_LT(cpuUsWhilePumping(loop, std::chrono::milliseconds(200)), 100000)
+        << "a gone device must not keep a core busy";
     EXPECT_EQ(errors.size(), 1u);
 
     char buf[4];
@@ -562,6 +597,29 @@ TEST_F(PtyComm, FarEndClosedIsReportedOnceWithoutSpinningAndCloseWorks) {
     EXPECT_EQ(raised([&] { comm.Write("x", 1); }).ErrorCode, EIO);
     comm.Close();
     EXPECT_FALSE(comm.IsOpen());
+}
+
+// Character devices that are not ttys: /dev/null is at its end for good, /dev/zero always has
+// more. Neither may wake the watcher at once again and again (a spinning watcher takes the
+// whole half second), nor flood the owner thread with handovers.
+TEST(CommOtherDevices, NullAndZeroNeitherSpinTheWatcherNorFloodTheOwner) {
+    for (const char* device : {"/dev/null", "/dev/zero"}) {
+        commtest::OwnerLoop loop;
+        TComm comm(loop.runOnOwner());
+        comm.SetDeviceName(device);
+        int handovers = 0;
+        comm.OnRxChar = [&](comm::TCustomComm* sender, int32_t count) {
+            ++handovers;
+            std::vector<char> buf(static_cast<size_t>(count));
+            sender->Read(buf.data(), count);
+        };
+        EXPECT_STREQ(raised([&] { comm.Open(); }).what(),
+                     "Error updating CommTimeouts (Error: 25) ");
+        ASSERT_TRUE(comm.IsOpen()) << device;
+        EXPECT_LT(cpuUsWhilePumping(loop, std::chrono::milliseconds(500)), 80000) << device;
+        EXPECT_LE(handovers, 30) << device;
+        comm.Close();
+    }
 }
 
 TEST_F(PtyComm, HandlerExceptionEndsTheWatcherButThePortStaysOpen) {
