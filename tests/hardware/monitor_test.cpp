@@ -67,12 +67,17 @@ protected:
         QTest::qWait(50);
         pick("COM2");
         ASSERT_EQ(window->registerMonitor().baseAddress(), kCom2);
-        // The poll starts when the window is first activated, which takes its time on a slow
-        // machine: wait until it shows COM2's idle line status.
-        for (int waited = 0; child<QLineEdit>("Edit27")->text() != "$60" && waited < 10'000;
+        // The poll has been reading the start preset, COM1: the guest's console, whose driver
+        // set it up as COM2's will be. Wait until it shows COM2 idle (interrupts disabled), or
+        // the driver's settings on COM2 would read as no change.
+        const auto& interruptEnable = monitor::kRegisterRows[1];
+        for (int waited = 0;
+             child<QLineEdit>(interruptEnable.hexReadBack)->text() != "$00" && waited < 10'000;
              waited += 10)
             QTest::qWait(10);
-        ASSERT_EQ(child<QLineEdit>("Edit27")->text(), "$60") << "the poll did not start";
+        ASSERT_EQ(child<QLineEdit>(interruptEnable.hexReadBack)->text(), "$00")
+            << "the poll does not show COM2";
+        ASSERT_EQ(child<QLineEdit>("Edit27")->text(), "$60");
     }
 
     void pick(const char* preset) {
