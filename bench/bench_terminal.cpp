@@ -1,10 +1,12 @@
-// Reception on the terminal page: the running program (TForm1 over the simulated PC, its 1 ms
-// poll in the event loop) with a pseudo-terminal's slave opened through the page, as a user
-// types the path and clicks OPEN. A writer thread on the master sends numbered 64-byte lines
-// at full speed for 10 s. Every line is checked as it reaches Memo2: the numbers must run on
-// with none lost, none out of order and none corrupted, and after the drain the count must be
-// what was sent. The poll's tick rate during reception is compared with an idle phase before
-// it, with the port open.
+// Reception on the terminal page against picocom, on the same feeds in one run. The running
+// program (TForm1 over the simulated PC, its 1 ms poll in the event loop) has a pseudo-
+// terminal's slave opened through the page, as a user types the path and clicks OPEN. Two
+// feeds, each sent at full speed for 10 s by a writer thread on a master end: short lines
+// ("%08d" CR LF, 10 bytes) and 64-byte lines. Each feed goes to picocom first, then to the
+// page. Every line is checked in order as picocom shows it and as it reaches Memo2: none lost,
+// none out of order, none corrupted, and after the drain the count must be what was sent. The
+// poll's tick rate during each reception is compared with an idle phase before them, with the
+// port open.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -12,6 +14,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -25,11 +28,13 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "app/main_window.h"
 #include "monitor/register_monitor.h"
+#include "picocom.h"
 #include "platform/linux_driver_host.h"
 #include "program_environment.h"
 #include "terminal/terminal_page.h"
@@ -41,35 +46,47 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kIdleMs = 5'000;
 constexpr auto kSendTime = std::chrono::seconds(10);
-// After the writer stops: how long the program may go without a new line before what is
+// After the writer stops: how long a receiver may go without a new line before what is
 // missing counts as lost.
 constexpr int kDrainQuietMs = 2'000;
-constexpr int kDigits = 10;
-constexpr int kTextLength = 62;
-constexpr int kLineBytes = kTextLength + 2;
-constexpr int kLinesPerWrite = 64;
-// A write that makes no progress this long means the program stopped reading.
+constexpr size_t kWriteBytes = 4096;
+// A write that makes no progress this long means the receiver stopped reading.
 constexpr int kStuckWriteMs = 5'000;
 
-// Line n: its number in ten digits, then letters that depend on n, so a byte taken from
-// another line, dropped or doubled shows.
-std::string lineText(unsigned long long n) {
-    char digits[kDigits + 1];
-    std::snprintf(digits, sizeof digits, "%0*llu", kDigits, n);
-    std::string text(digits);
-    for (int i = kDigits; i < kTextLength; ++i)
-        text += static_cast<char>('A' + (n * 7 + static_cast<unsigned>(i)) % 26);
-    return text;
-}
+// The lines of a feed. Line n starts with its number, so a line dropped, doubled or taken out
+// of order shows; the long lines go on with letters that depend on n, so a byte taken from
+// another line shows too.
+struct Feed {
+    const char* name;  // the figures' infix
+    int digits;
+    int textLength;
+
+    int lineBytes() const { return textLength + 2; }
+    std::string text(unsigned long long n) const {
+        char number[24];
+        std::snprintf(number, sizeof number, "%0*llu", digits, n);
+        std::string line(number);
+        for (int i = digits; i < textLength; ++i)
+            line += static_cast<char>('A' + (n * 7 + static_cast<unsigned>(i)) % 26);
+        return line;
+    }
+};
+
+constexpr Feed kShortLines{"_short", 8, 8};
+constexpr Feed kLongLines{"", 10, 62};
 
 double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-// Sends whole lines to the master until the sending time is over.
+// Sends whole lines to a master end until the sending time is over.
 class Writer {
 public:
-    explicit Writer(int master) : master_(master) {}
+    Writer(int master, const Feed& feed) : master_(master), feed_(feed) {}
+    ~Writer() {
+        cancelled = true;
+        if (thread_.joinable()) thread_.join();
+    }
 
     void start() {
         firstByte = Clock::now();
@@ -81,27 +98,28 @@ public:
     std::atomic<bool> stopped{false};
     std::atomic<bool> failed{false};
     Clock::time_point firstByte;
-    unsigned long long lines = 0;  // read once stopped
+    std::atomic<unsigned long long> lines{0};
 
 private:
     void run() {
+        const size_t linesPerWrite = kWriteBytes / static_cast<size_t>(feed_.lineBytes());
         std::string chunk;
         const Clock::time_point end = firstByte + kSendTime;
         while (Clock::now() < end && !cancelled) {
             chunk.clear();
-            for (int i = 0; i < kLinesPerWrite; ++i) chunk += lineText(lines + i) + "\r\n";
+            for (size_t i = 0; i < linesPerWrite; ++i) chunk += feed_.text(lines + i) + "\r\n";
             if (!writeAll(chunk)) {
                 failed = true;
                 break;
             }
-            lines += kLinesPerWrite;
+            lines += linesPerWrite;
         }
         stopped = true;
     }
 
     bool writeAll(const std::string& bytes) {
         size_t done = 0;
-        while (done < bytes.size()) {
+        while (done < bytes.size() && !cancelled) {
             const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
             if (n > 0) {
                 done += static_cast<size_t>(n);
@@ -114,8 +132,7 @@ private:
             }
             pollfd fd{master_, POLLOUT, 0};
             if (::poll(&fd, 1, kStuckWriteMs) == 0) {
-                std::fprintf(stderr, "bench_terminal: the program read nothing for %d ms\n",
-                             kStuckWriteMs);
+                std::fprintf(stderr, "bench_terminal: nothing was read for %d ms\n", kStuckWriteMs);
                 return false;
             }
         }
@@ -123,26 +140,41 @@ private:
     }
 
     const int master_;
+    const Feed& feed_;
     std::thread thread_;
 };
 
-// Checks Memo2's lines as the document gains them, each against the next number expected.
-// The new lines are the blocks after the last one checked: every line's number makes it
-// unique, so this holds however the memo shapes its edits and whatever oldest lines it drops.
-class LineChecker {
+// The lines of a feed as a receiver shows them, each checked against the next one expected.
+class LineSequence {
 public:
-    explicit LineChecker(QTextDocument* document) : document_(document) {
-        QObject::connect(document, &QTextDocument::contentsChange, [this](int, int, int added) {
-            if (added > 0) take();
-        });
+    LineSequence(const char* receiver, const Feed& feed) : receiver_(receiver), feed_(feed) {}
+
+    void take(std::string_view line) {
+        if (corrupt) return;
+        const std::string expected = feed_.text(lines);
+        if (line != expected) {
+            std::fprintf(stderr,
+                         "bench_terminal: LOST OR CORRUPTED DATA: line %llu of %s is \"%.*s\", "
+                         "expected \"%s\"\n",
+                         lines, receiver_, static_cast<int>(line.size()), line.data(),
+                         expected.c_str());
+            corrupt = true;
+            return;
+        }
+        ++lines;
+        lastLine = Clock::now();
     }
 
-    // Called once nothing more can arrive: the memo must end with a line.
-    void finish() {
-        if (!corrupt && lines > 0 && document_->lastBlock().text().isEmpty()) {
-            std::fprintf(stderr, "bench_terminal: Memo2 ends with an empty line\n");
-            corrupt = true;
-        }
+    double mbPerS(const Writer& writer) const {
+        return static_cast<double>(lines) * feed_.lineBytes() /
+               seconds(lastLine - writer.firstByte) / 1e6;
+    }
+    // Called once nothing more can arrive.
+    bool complete(const Writer& writer) const {
+        if (corrupt || lines == writer.lines) return !corrupt;
+        std::fprintf(stderr, "bench_terminal: LOST DATA: %llu lines sent, %llu shown by %s\n",
+                     writer.lines.load(), lines, receiver_);
+        return false;
     }
 
     unsigned long long lines = 0;
@@ -150,38 +182,150 @@ public:
     Clock::time_point lastLine;
 
 private:
+    const char* receiver_;
+    const Feed& feed_;
+};
+
+// Checks Memo2's lines as the document gains them. The new lines are the blocks after the
+// newest one checked: every line's number makes it unique, so this holds however the memo
+// shapes its edits and whatever oldest lines it drops.
+class MemoChecker {
+public:
+    MemoChecker(QTextDocument* document, LineSequence& sequence)
+        : document_(document), sequence_(sequence), newest_(document->lastBlock().text()) {
+        connection_ =
+            QObject::connect(document, &QTextDocument::contentsChange, [this](int, int, int added) {
+                if (added > 0) take();
+            });
+    }
+    ~MemoChecker() { QObject::disconnect(connection_); }
+
+    // The memo must end with a line.
+    void finish() {
+        if (!sequence_.corrupt && sequence_.lines > 0 && document_->lastBlock().text().isEmpty()) {
+            std::fprintf(stderr, "bench_terminal: Memo2 ends with an empty line\n");
+            sequence_.corrupt = true;
+        }
+    }
+
+private:
     void take() {
-        if (corrupt) return;
+        if (sequence_.corrupt) return;
         QTextBlock block = document_->lastBlock();
         // A line may be started as an empty block, its text coming with the next edit.
         if (block.text().isEmpty()) block = block.previous();
-        const QString newestChecked = lines > 0 ? QString::fromStdString(lineText(lines - 1)) : "";
         std::vector<QString> fresh;
         for (; block.isValid(); block = block.previous()) {
             const QString text = block.text();
-            if (lines > 0 && text == newestChecked) break;
+            if (text == newest_) break;
             fresh.push_back(text);
         }
         if (fresh.empty()) return;
-        lastLine = Clock::now();
-        for (auto line = fresh.rbegin(); line != fresh.rend() && !corrupt; ++line) check(*line);
-    }
-
-    void check(const QString& line) {
-        const std::string expected = lineText(lines);
-        if (line.toStdString() != expected) {
-            std::fprintf(stderr,
-                         "bench_terminal: LOST OR CORRUPTED DATA: line %llu of Memo2 is \"%s\", "
-                         "expected \"%s\"\n",
-                         lines, qPrintable(line), expected.c_str());
-            corrupt = true;
-            return;
-        }
-        ++lines;
+        newest_ = fresh.front();
+        for (auto line = fresh.rbegin(); line != fresh.rend(); ++line)
+            sequence_.take(line->toLatin1().toStdString());
     }
 
     QTextDocument* document_;
+    LineSequence& sequence_;
+    QString newest_;
+    QMetaObject::Connection connection_;
 };
+
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    Pty() {
+        char name[256] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            std::fprintf(stderr, "bench_terminal: openpty: %s\n", std::strerror(errno));
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        path = name;
+    }
+    ~Pty() {
+        ::close(master);
+        if (slave >= 0) ::close(slave);
+    }
+};
+
+// picocom on a pty of its own, the feed at full speed; its output is read and checked here,
+// with the program's event loop standing still meanwhile.
+bool picocomReception(const Feed& feed, double& mbPerS) {
+    Pty pty;
+    Picocom picocom(pty.path, pty.master);
+    if (picocom.output() < 0) return false;
+    LineSequence sequence("picocom", feed);
+    Writer writer(pty.master, feed);
+    std::string pending;
+    char buf[65536];
+    pollfd p{picocom.output(), POLLIN, 0};
+    writer.start();
+    while (!sequence.corrupt && !(writer.stopped && sequence.lines >= writer.lines) &&
+           ::poll(&p, 1, kDrainQuietMs) > 0) {
+        const ssize_t n = ::read(picocom.output(), buf, sizeof buf);
+        if (n <= 0) break;
+        pending.append(buf, static_cast<size_t>(n));
+        size_t from = 0;
+        for (size_t end; (end = pending.find("\r\n", from)) != std::string::npos; from = end + 2)
+            sequence.take(std::string_view(pending).substr(from, end - from));
+        pending.erase(0, from);
+    }
+    writer.cancelled = true;
+    writer.join();
+    mbPerS = sequence.mbPerS(writer);
+    return !writer.failed && sequence.complete(writer);
+}
+
+struct TerminalFigures {
+    double mbPerS = 0;
+    double ticksRatio = 0;
+};
+
+// The feed into the page's open port; the poll's ticks are counted in ticks.
+bool terminalReception(const Feed& feed, int master, QTextDocument* memo2, const long& ticks,
+                       double idleRate, TerminalFigures& figures) {
+    LineSequence sequence("Memo2", feed);
+    MemoChecker checker(memo2, sequence);
+    Writer writer(master, feed);
+    QEventLoop loop;
+    long ticksAtStart = ticks;
+    bool rxRateTaken = false;
+    int quietMs = 0;
+    unsigned long long linesSeen = 0;
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (sequence.corrupt) {
+            writer.cancelled = true;
+            loop.quit();
+            return;
+        }
+        // The reception's tick rate is taken at the end of the sending time, which may come a
+        // little after the writer's last line has been shown.
+        if (!writer.stopped || !rxRateTaken) return;
+        if (sequence.lines >= writer.lines) {
+            loop.quit();
+            return;
+        }
+        quietMs = sequence.lines == linesSeen ? quietMs + watch.interval() : 0;
+        linesSeen = sequence.lines;
+        if (quietMs >= kDrainQuietMs) loop.quit();
+    });
+    writer.start();
+    ticksAtStart = ticks;
+    watch.start();
+    QTimer::singleShot(kSendTime, [&] {
+        figures.ticksRatio =
+            (ticks - ticksAtStart) / seconds(Clock::now() - writer.firstByte) / idleRate;
+        rxRateTaken = true;
+    });
+    loop.exec();
+    writer.join();
+    checker.finish();
+    figures.mbPerS = sequence.mbPerS(writer);
+    return !writer.failed && sequence.complete(writer);
+}
 
 }  // namespace
 
@@ -190,17 +334,10 @@ int main(int argc, char** argv) {
     useBenchProgramEnvironment(settings);
     QApplication application(argc, argv);
 
-    int master = -1, slave = -1;
-    char slavePath[256] = {};
-    if (::openpty(&master, &slave, slavePath, nullptr, nullptr) != 0) {
-        std::fprintf(stderr, "bench_terminal: openpty: %s\n", std::strerror(errno));
-        return 1;
-    }
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-
+    Pty pty;
     platform::LinuxDriverHost host;
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });
-    QTimer* poll = form.registerMonitor().timer();
+    auto* poll = form.registerMonitor().timer();
     form.show();
     while (!poll->isActive()) QApplication::processEvents();
     // A refused opening would otherwise wait in a message box that nobody closes.
@@ -217,75 +354,37 @@ int main(int argc, char** argv) {
     });
 
     auto* memo2 = form.findChild<QPlainTextEdit*>(QStringLiteral("Memo2"));
-    LineChecker checker(memo2->document());
     form.findChild<QComboBox*>(QStringLiteral("ComboBox2"))
-        ->setEditText(QString::fromLocal8Bit(slavePath));
+        ->setEditText(QString::fromStdString(pty.path));
     form.findChild<QToolButton*>(QStringLiteral("SpeedButton1"))->click();
     // The bench's own slave descriptor only kept the line up until the program had it.
-    ::close(slave);
+    ::close(std::exchange(pty.slave, -1));
     if (commandFailed || !form.terminalPage().Comm1().IsOpen()) {
-        std::fprintf(stderr, "bench_terminal: %s did not open\n", slavePath);
+        std::fprintf(stderr, "bench_terminal: %s did not open\n", pty.path.c_str());
         return 1;
     }
 
     long ticks = 0;
-    QObject::connect(poll, &QTimer::timeout, [&] { ++ticks; });
-    Writer writer(master);
-    Clock::time_point phaseStart;
-    double idleRate = 0, rxRate = 0;
-    bool rxRateTaken = false;
-    int quietMs = 0;
-    unsigned long long linesSeen = 0;
-    QTimer watch;
-    watch.setInterval(50);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (checker.corrupt) {
-            writer.cancelled = true;
-            application.quit();
-            return;
-        }
-        // The reception's tick rate is taken at the end of the sending time, which may come a
-        // little after the writer's last line has been shown.
-        if (!writer.stopped || !rxRateTaken) return;
-        if (checker.lines >= writer.lines) {
-            application.quit();
-            return;
-        }
-        quietMs = checker.lines == linesSeen ? quietMs + watch.interval() : 0;
-        linesSeen = checker.lines;
-        if (quietMs >= kDrainQuietMs) application.quit();
-    });
-    QTimer::singleShot(0, [&] {
-        ticks = 0;
-        phaseStart = Clock::now();
-    });
-    QTimer::singleShot(kIdleMs, [&] {
-        idleRate = ticks / seconds(Clock::now() - phaseStart);
-        ticks = 0;
-        writer.start();
-        phaseStart = writer.firstByte;
-        watch.start();
-        QTimer::singleShot(kSendTime, [&] {
-            rxRate = ticks / seconds(Clock::now() - phaseStart);
-            rxRateTaken = true;
-        });
-    });
-    application.exec();
-    writer.join();
-    checker.finish();
-    form.terminalPage().Close();
-    ::close(master);
+    QObject::connect(poll, &std::remove_pointer_t<decltype(poll)>::timeout, [&] { ++ticks; });
+    QEventLoop idle;
+    QTimer::singleShot(kIdleMs, &idle, &QEventLoop::quit);
+    const Clock::time_point idleStart = Clock::now();
+    idle.exec();
+    const double idleRate = ticks / seconds(Clock::now() - idleStart);
 
-    if (writer.failed) return 1;
-    if (checker.corrupt || checker.lines != writer.lines) {
-        std::fprintf(stderr,
-                     "bench_terminal: LOST DATA: %llu lines sent, %llu reached Memo2 in order\n",
-                     writer.lines, checker.lines);
-        return 1;
+    for (const Feed& feed : {kShortLines, kLongLines}) {
+        double picocomMbPerS = 0;
+        TerminalFigures terminal;
+        if (!picocomReception(feed, picocomMbPerS) ||
+            !terminalReception(feed, pty.master, memo2->document(), ticks, idleRate, terminal))
+            return 1;
+        std::printf("BENCH picocom_rx%s_mb_s %.3f MB/s\n", feed.name, picocomMbPerS);
+        std::printf("BENCH terminal_rx%s_mb_s %.3f MB/s\n", feed.name, terminal.mbPerS);
+        std::printf("BENCH terminal_rx%s_vs_picocom %.2f ratio\n", feed.name,
+                    terminal.mbPerS / picocomMbPerS);
+        std::printf("BENCH terminal_rx%s_ticks_ratio %.3f ratio\n", feed.name, terminal.ticksRatio);
+        std::fflush(stdout);
     }
-    const double elapsed = seconds(checker.lastLine - writer.firstByte);
-    std::printf("BENCH terminal_rx_mb_s %.3f MB/s\n",
-                static_cast<double>(checker.lines) * kLineBytes / elapsed / 1e6);
-    std::printf("BENCH terminal_rx_ticks_ratio %.3f ratio\n", rxRate / idleRate);
+    form.terminalPage().Close();
     return 0;
 }
