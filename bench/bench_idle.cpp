@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "app/main_window.h"
 #include "app/start.h"
@@ -97,9 +96,9 @@ int main(int argc, char** argv) {
     platform::LinuxDriverHost host;
     const std::unique_ptr<app::Program> program = app::startProgram(host);
 
-    auto* poll = program->Form1->registerMonitor().timer();
+    monitor::PollTimer* poll = program->Form1->registerMonitor().timer();
     long ticks = 0;
-    QObject::connect(poll, &std::remove_pointer_t<decltype(poll)>::timeout, [&] { ++ticks; });
+    QObject::connect(poll, &monitor::PollTimer::timeout, [&] { ++ticks; });
     wait(kSettleMs);
     if (!poll->isActive()) {
         std::fprintf(stderr, "bench_idle: the poll is not running\n");

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
                 static_cast<double>(clock.nsecsElapsed()) / kTicks / 1000.0);
 
     long pollTicks = 0, bareTicks = 0;
-    QObject::connect(monitor.timer(), &QTimer::timeout, [&] { ++pollTicks; });
+    QObject::connect(monitor.timer(), &monitor::PollTimer::timeout, [&] { ++pollTicks; });
     QTimer bare;
     bare.setTimerType(Qt::PreciseTimer);
     bare.setInterval(1);

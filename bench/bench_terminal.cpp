@@ -15,10 +15,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <atomic>
@@ -62,13 +59,14 @@ struct Feed {
     int textLength;
 
     int lineBytes() const { return textLength + 2; }
-    std::string text(unsigned long long n) const {
-        char number[24];
-        std::snprintf(number, sizeof number, "%0*llu", digits, n);
-        std::string line(number);
+    // Line n's text into out, textLength characters; cheap, as the checks run beside the
+    // receiver measured.
+    void text(unsigned long long n, char* out) const {
+        unsigned long long rest = n;
+        for (int i = digits - 1; i >= 0; --i, rest /= 10)
+            out[i] = static_cast<char>('0' + rest % 10);
         for (int i = digits; i < textLength; ++i)
-            line += static_cast<char>('A' + (n * 7 + static_cast<unsigned>(i)) % 26);
-        return line;
+            out[i] = static_cast<char>('A' + (n * 7 + static_cast<unsigned>(i)) % 26);
     }
 };
 
@@ -103,11 +101,14 @@ public:
 private:
     void run() {
         const size_t linesPerWrite = kWriteBytes / static_cast<size_t>(feed_.lineBytes());
-        std::string chunk;
+        const size_t lineBytes = static_cast<size_t>(feed_.lineBytes());
+        std::string chunk(linesPerWrite * lineBytes, '\n');
         const Clock::time_point end = firstByte + kSendTime;
         while (Clock::now() < end && !cancelled) {
-            chunk.clear();
-            for (size_t i = 0; i < linesPerWrite; ++i) chunk += feed_.text(lines + i) + "\r\n";
+            for (size_t i = 0; i < linesPerWrite; ++i) {
+                feed_.text(lines + i, &chunk[i * lineBytes]);
+                chunk[(i + 1) * lineBytes - 2] = '\r';
+            }
             if (!writeAll(chunk)) {
                 failed = true;
                 break;
@@ -147,22 +148,17 @@ private:
 // The lines of a feed as a receiver shows them, each checked against the next one expected.
 class LineSequence {
 public:
-    LineSequence(const char* receiver, const Feed& feed) : receiver_(receiver), feed_(feed) {}
+    LineSequence(const char* receiver, const Feed& feed)
+        : receiver_(receiver), feed_(feed), expected_(static_cast<size_t>(feed.textLength), ' ') {
+        feed_.text(0, expected_.data());
+    }
 
+    void take(const QString& line) {
+        if (!corrupt && !matches(line)) fail(line);
+    }
     void take(std::string_view line) {
-        if (corrupt) return;
-        const std::string expected = feed_.text(lines);
-        if (line != expected) {
-            std::fprintf(stderr,
-                         "bench_terminal: LOST OR CORRUPTED DATA: line %llu of %s is \"%.*s\", "
-                         "expected \"%s\"\n",
-                         lines, receiver_, static_cast<int>(line.size()), line.data(),
-                         expected.c_str());
-            corrupt = true;
-            return;
-        }
-        ++lines;
-        lastLine = Clock::now();
+        if (!corrupt && !matches(line))
+            fail(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
     }
 
     double mbPerS(const Writer& writer) const {
@@ -176,59 +172,73 @@ public:
                      writer.lines.load(), lines, receiver_);
         return false;
     }
+    // The text of line n.
+    QString line(unsigned long long n) const {
+        std::string text(static_cast<size_t>(feed_.textLength), ' ');
+        feed_.text(n, text.data());
+        return QString::fromLatin1(text);
+    }
 
     unsigned long long lines = 0;
     bool corrupt = false;
+    // Set by the receiver after each batch of lines it takes.
     Clock::time_point lastLine;
 
 private:
+    template <class Text>
+    bool matches(const Text& line) {
+        if (static_cast<size_t>(line.size()) != expected_.size()) return false;
+        for (size_t i = 0; i < expected_.size(); ++i)
+            if (line[static_cast<qsizetype>(i)] != expected_[i]) return false;
+        feed_.text(++lines, expected_.data());
+        return true;
+    }
+    void fail(const QString& shown) {
+        std::fprintf(stderr,
+                     "bench_terminal: LOST OR CORRUPTED DATA: line %llu of %s is \"%s\", "
+                     "expected \"%s\"\n",
+                     lines, receiver_, qPrintable(shown), expected_.c_str());
+        corrupt = true;
+    }
+
     const char* receiver_;
     const Feed& feed_;
+    std::string expected_;
 };
 
-// Checks Memo2's lines as the document gains them. The new lines are the blocks after the
-// newest one checked: every line's number makes it unique, so this holds however the memo
-// shapes its edits and whatever oldest lines it drops.
+// Checks every line Memo2 is given, in order, as it is given; once the reception is over,
+// the memo must show the newest of them, as many as it holds, in order.
 class MemoChecker {
 public:
-    MemoChecker(QTextDocument* document, LineSequence& sequence)
-        : document_(document), sequence_(sequence), newest_(document->lastBlock().text()) {
-        connection_ =
-            QObject::connect(document, &QTextDocument::contentsChange, [this](int, int, int added) {
-                if (added > 0) take();
-            });
+    MemoChecker(terminal::TerminalMemo* memo, LineSequence& sequence)
+        : memo_(memo), sequence_(sequence) {
+        connection_ = QObject::connect(memo, &terminal::TerminalMemo::linesAppended,
+                                       [this](const QStringList& lines) {
+                                           for (const QString& line : lines) sequence_.take(line);
+                                           sequence_.lastLine = Clock::now();
+                                       });
     }
     ~MemoChecker() { QObject::disconnect(connection_); }
 
-    // The memo must end with a line.
     void finish() {
-        if (!sequence_.corrupt && sequence_.lines > 0 && document_->lastBlock().text().isEmpty()) {
-            std::fprintf(stderr, "bench_terminal: Memo2 ends with an empty line\n");
+        if (sequence_.corrupt || sequence_.lines == 0) return;
+        const QStringList shown = memo_->lines();
+        const auto count =
+            std::min<unsigned long long>(sequence_.lines, terminal::kReceivedMemoLines);
+        const unsigned long long first = sequence_.lines - count;
+        bool same = static_cast<unsigned long long>(shown.size()) >= count;
+        for (unsigned long long i = 0; same && i < count; ++i)
+            same = shown[shown.size() - static_cast<qsizetype>(count - i)] ==
+                   sequence_.line(first + i);
+        if (!same) {
+            std::fprintf(stderr, "bench_terminal: Memo2 does not end with the newest lines\n");
             sequence_.corrupt = true;
         }
     }
 
 private:
-    void take() {
-        if (sequence_.corrupt) return;
-        QTextBlock block = document_->lastBlock();
-        // A line may be started as an empty block, its text coming with the next edit.
-        if (block.text().isEmpty()) block = block.previous();
-        std::vector<QString> fresh;
-        for (; block.isValid(); block = block.previous()) {
-            const QString text = block.text();
-            if (text == newest_) break;
-            fresh.push_back(text);
-        }
-        if (fresh.empty()) return;
-        newest_ = fresh.front();
-        for (auto line = fresh.rbegin(); line != fresh.rend(); ++line)
-            sequence_.take(line->toLatin1().toStdString());
-    }
-
-    QTextDocument* document_;
+    terminal::TerminalMemo* memo_;
     LineSequence& sequence_;
-    QString newest_;
     QMetaObject::Connection connection_;
 };
 
@@ -269,6 +279,7 @@ bool picocomReception(const Feed& feed, double& mbPerS) {
         size_t from = 0;
         for (size_t end; (end = pending.find("\r\n", from)) != std::string::npos; from = end + 2)
             sequence.take(std::string_view(pending).substr(from, end - from));
+        sequence.lastLine = Clock::now();
         pending.erase(0, from);
     }
     writer.cancelled = true;
@@ -283,8 +294,8 @@ struct TerminalFigures {
 };
 
 // The feed into the page's open port; the poll's ticks are counted in ticks.
-bool terminalReception(const Feed& feed, int master, QTextDocument* memo2, const long& ticks,
-                       double idleRate, TerminalFigures& figures) {
+bool terminalReception(const Feed& feed, int master, terminal::TerminalMemo* memo2,
+                       const long& ticks, double idleRate, TerminalFigures& figures) {
     LineSequence sequence("Memo2", feed);
     MemoChecker checker(memo2, sequence);
     Writer writer(master, feed);
@@ -337,7 +348,7 @@ int main(int argc, char** argv) {
     Pty pty;
     platform::LinuxDriverHost host;
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });
-    auto* poll = form.registerMonitor().timer();
+    monitor::PollTimer* poll = form.registerMonitor().timer();
     form.show();
     while (!poll->isActive()) QApplication::processEvents();
     // A refused opening would otherwise wait in a message box that nobody closes.
@@ -353,7 +364,7 @@ int main(int argc, char** argv) {
         }
     });
 
-    auto* memo2 = form.findChild<QPlainTextEdit*>(QStringLiteral("Memo2"));
+    auto* memo2 = form.findChild<terminal::TerminalMemo*>(QStringLiteral("Memo2"));
     form.findChild<QComboBox*>(QStringLiteral("ComboBox2"))
         ->setEditText(QString::fromStdString(pty.path));
     form.findChild<QToolButton*>(QStringLiteral("SpeedButton1"))->click();
@@ -365,7 +376,7 @@ int main(int argc, char** argv) {
     }
 
     long ticks = 0;
-    QObject::connect(poll, &std::remove_pointer_t<decltype(poll)>::timeout, [&] { ++ticks; });
+    QObject::connect(poll, &monitor::PollTimer::timeout, [&] { ++ticks; });
     QEventLoop idle;
     QTimer::singleShot(kIdleMs, &idle, &QEventLoop::quit);
     const Clock::time_point idleStart = Clock::now();
@@ -376,7 +387,7 @@ int main(int argc, char** argv) {
         double picocomMbPerS = 0;
         TerminalFigures terminal;
         if (!picocomReception(feed, picocomMbPerS) ||
-            !terminalReception(feed, pty.master, memo2->document(), ticks, idleRate, terminal))
+            !terminalReception(feed, pty.master, memo2, ticks, idleRate, terminal))
             return 1;
         std::printf("BENCH picocom_rx%s_mb_s %.3f MB/s\n", feed.name, picocomMbPerS);
         std::printf("BENCH terminal_rx%s_mb_s %.3f MB/s\n", feed.name, terminal.mbPerS);

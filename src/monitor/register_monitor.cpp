@@ -11,8 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QToolButton>
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -106,11 +106,9 @@ RegisterMonitor::RegisterMonitor(QWidget* form, const MonitorHosts& hosts, porti
     buildLights(hosts.uartPage);
     buildBasePortGroup(hosts.toolsPage);
 
-    Timer1 = new QTimer(form);
+    Timer1 = new PollTimer(std::chrono::milliseconds(1), form);
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setTimerType(Qt::PreciseTimer);
-    Timer1->setInterval(1);
-    connect(Timer1, &QTimer::timeout, this,
+    connect(Timer1, &PollTimer::timeout, this,
             [this] { widgets::runCommand([this] { Timer1Timer(); }); });
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "monitor/change_log.h"
+#include "monitor/poll_timer.h"
 #include "monitor/presets.h"
 #include "monitor/register_table.h"
 #include "portio/port_io.h"
@@ -18,7 +19,6 @@ class QComboBox;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
-class QTimer;
 class QToolButton;
 class QWidget;
 
@@ -64,7 +64,7 @@ public:
     RegisterMonitor(QWidget* form, const MonitorHosts& hosts, portio::TPortIO& portIO, LogHooks log,
                     std::function<void(int hz, int ms)> confirmTone);
 
-    QTimer* timer() const { return Timer1; }
+    PollTimer* timer() const { return Timer1; }
     int32_t baseAddress() const { return base_; }
     // One read of the register at base + offset; the poll's reads all go through here.
     uint8_t readRegister(int offset);
@@ -136,7 +136,7 @@ private:
     QStringList pendingRight_;
     LogPane focusAfterFlush_ = LogPane::None;
 
-    QTimer* Timer1 = nullptr;
+    PollTimer* Timer1 = nullptr;
     std::array<RegisterViews, kRegisterCount> views_{};
     std::array<QLabel*, kLightRows.size()> lights_{};
     std::array<QColor, kLightRows.size()> litColours_{};
