@@ -114,6 +114,8 @@ private:
     void buildBitGroups(QWidget* panel, int firstOffset);
     void buildLights(QWidget* page);
     void buildBasePortGroup(QWidget* page);
+    template <class Format>
+    void showReadBack(QLineEdit* box, int& shown, uint8_t value, Format format);
     void updateBitString(int offset);
     void writeLog(LogPane pane, const QStringList& lines);
     void flushLog();
@@ -138,6 +140,13 @@ private:
 
     PollTimer* Timer1 = nullptr;
     std::array<RegisterViews, kRegisterCount> views_{};
+    // The values the poll last put into the read-back boxes (kUnknown until then, and again
+    // once anything else sets a box's text) and the colours it last gave the lights: a tick in
+    // which nothing changed touches no widget, and a widget's memory stays out of the cache.
+    static constexpr int kUnknown = -1;
+    std::array<int, kRegisterCount> shownDecimal_{};
+    std::array<int, kRegisterCount> shownHex_{};
+    std::array<QRgb, kLightRows.size()> shownLights_{};
     std::array<QLabel*, kLightRows.size()> lights_{};
     std::array<QColor, kLightRows.size()> litColours_{};
     QLineEdit* Edit1 = nullptr;
