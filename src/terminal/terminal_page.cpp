@@ -458,10 +458,14 @@ void TerminalPage::lightStep() {
             const bool lit = monitor_.readRegister(light.offset) >> light.bit & 1;
             setLight(lights_[light.light], lit ? colour(light.lit) : unlit());
         }
+        closedLightsShown_ = 0;
         return;
     }
+    const QColor off = unlit();
+    if (off.rgba() == closedLightsShown_) return;
     for (LightIndex light : {kRtsLight, kDtrLight, kXonLight, kBrkLight})
-        setLight(lights_[light], unlit());
+        setLight(lights_[light], off);
+    closedLightsShown_ = off.rgba();
 }
 
 void TerminalPage::SpeedButton1Click() {
@@ -480,6 +484,7 @@ void TerminalPage::SpeedButton1Click() {
                          {QString(), QStringLiteral(" Подключено к : ") + name, QString()});
         Memo1->appendLine(QString::fromStdString(comm::ProviderTypeName(Comm1_.ProviderType())));
         setLight(lights_[kXonLight], colour(monitor::kLime));
+        closedLightsShown_ = 0;
         SpeedButton1->setText(QStringLiteral("CLOSE"));
         ComboBox2->setEnabled(false);
         setHint(SpeedButton1, QStringLiteral("Отключиться от порта"));
@@ -526,6 +531,7 @@ void TerminalPage::SpeedButton4Click() {
     const bool on = flipState(SpeedButton4);
     Comm1_.SetXon(on);
     setLight(lights_[kXonLight], on ? colour(monitor::kLime) : unlit());
+    closedLightsShown_ = 0;
     hooks_.confirmTone(1300, 50);
 }
 

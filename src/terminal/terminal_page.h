@@ -148,6 +148,9 @@ private:
     QLabel* statusPanel2_;
     TerminalHooks hooks_;
     QString RxLine_;
+    // The unlit colour the light step last gave the four lights while the port was closed
+    // (0 while it is open): a closed port's tick then touches no light.
+    QRgb closedLightsShown_ = 0;
 
     QComboBox* ComboBox2 = nullptr;
     // ComboBaudrate, ComboBox3, ComboBox4, ComboBox5 and ComboBox6.
