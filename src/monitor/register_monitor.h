@@ -141,8 +141,9 @@ private:
     PollTimer* Timer1 = nullptr;
     std::array<RegisterViews, kRegisterCount> views_{};
     // The values the poll last put into the read-back boxes (kUnknown until then, and again
-    // once anything else sets a box's text) and the colours it last gave the lights: a tick in
-    // which nothing changed touches no widget, and a widget's memory stays out of the cache.
+    // whenever a box's text is set) and the colours it last gave the lights: a tick in which
+    // nothing changed touches no widget. Asking the widgets, their memory cold after each
+    // wait, was a large share of an idle tick.
     static constexpr int kUnknown = -1;
     std::array<int, kRegisterCount> shownDecimal_{};
     std::array<int, kRegisterCount> shownHex_{};
