@@ -1,12 +1,11 @@
 // Serial receive on one pseudo-terminal fed at full speed from its master end: TComm through
-// OnRxChar and Read, against picocom on the same feed; then the latency from a byte written at
-// the far end to OnRxChar running; then lines written at full speed into the pseudo-terminal of
-// a simulated COM3 and received through its UART and the simulated driver, counting losses.
+// OnRxChar and Read, against picocom on the same feed (comm_picocom_rx_mb_s; bench_terminal
+// has the picocom figures for line feeds); then the latency from a byte written at the far end
+// to OnRxChar running; then lines written at full speed into the pseudo-terminal of a
+// simulated COM3 and received through its UART and the simulated driver, counting losses.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 
 #include "comm/comm.h"
 #include "comm/comm_os.h"
+#include "picocom.h"
 #include "sim/clock.h"
 #include "sim/simulated_pc.h"
 
@@ -141,49 +141,23 @@ double commThroughput(Owner& owner) {
     return received / seconds / 1e6;
 }
 
-// picocom on the slave, its terminal output a pipe we count; it exits after a quiet second.
+// picocom on the slave, its terminal output a pipe we count.
 double picocomThroughput() {
     Pty pty;
-    int out[2];
-    if (::pipe(out) != 0) return 0;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // Its own session: picocom signals its whole process group when it ends.
-        ::setsid();
-        const int devnull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devnull, 0);
-        ::dup2(out[1], 1);
-        ::dup2(out[1], 2);
-        ::close(out[0]);
-        ::execlp("picocom", "picocom", "-q", "-b", "115200", "-x", "1000", pty.path.c_str(),
-                 static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ::close(out[1]);
-    // picocom is ready once a probe byte comes through; it flushes what came before it opened.
+    Picocom picocom(pty.path, pty.master);
+    if (picocom.output() < 0) return 0;
     size_t got = 0;
     char buf[65536];
-    pollfd p{out[0], POLLIN, 0};
-    for (int probe = 0; probe < 100; ++probe) {
-        if (::write(pty.master, "!", 1) != 1) break;
-        if (::poll(&p, 1, 50) <= 0) continue;
-        const ssize_t n = ::read(out[0], buf, sizeof buf);
-        if (n > 0 && std::find(buf, buf + n, '!') != buf + n) break;
-    }
-    while (::poll(&p, 1, 100) > 0 && ::read(out[0], buf, sizeof buf) > 0) {
-    }
+    pollfd p{picocom.output(), POLLIN, 0};
     const auto start = Clock::now();
     std::thread writer(feed, pty.master, kFeedBytes);
     while (got<kFeedBytes&& ::poll(&p, 1, 2000)> 0) {
-        const ssize_t n = ::read(out[0], buf, sizeof buf);
+        const ssize_t n = ::read(picocom.output(), buf, sizeof buf);
         if (n <= 0) break;
         got += static_cast<size_t>(n);
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     writer.join();
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    ::close(out[0]);
     if (got < kFeedBytes)
         std::fprintf(stderr, "bench_comm: picocom gave %zu of %zu bytes\n", got, kFeedBytes);
     return std::min(got, kFeedBytes) / seconds / 1e6;
@@ -310,7 +284,7 @@ void printLineLoss(Owner& owner, comm::TBaudrate rate, const char* name) {
 int main() {
     Owner owner;
     std::printf("BENCH comm_rx_mb_s %.1f MB/s\n", commThroughput(owner));
-    std::printf("BENCH picocom_rx_mb_s %.1f MB/s\n", picocomThroughput());
+    std::printf("BENCH comm_picocom_rx_mb_s %.1f MB/s\n", picocomThroughput());
     std::printf("BENCH comm_rx_latency_us %.0f us\n", medianLatencyUs(owner));
     printLineLoss(owner, comm::br115200, "115200");
     printLineLoss(owner, comm::br256000, "256000");

@@ -102,11 +102,11 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     StormHost host;
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });
-    QTimer* poll = form.registerMonitor().timer();
+    monitor::PollTimer* poll = form.registerMonitor().timer();
     bool storming = false;
     long ticks = 0;
     // Connected after the monitor, so the counter moves between ticks, never inside one.
-    QObject::connect(poll, &QTimer::timeout, [&] {
+    QObject::connect(poll, &monitor::PollTimer::timeout, [&] {
         ++ticks;
         if (storming) ++host.generation;
     });

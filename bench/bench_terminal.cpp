@@ -1,10 +1,12 @@
-// Reception on the terminal page: the running program (TForm1 over the simulated PC, its 1 ms
-// poll in the event loop) with a pseudo-terminal's slave opened through the page, as a user
-// types the path and clicks OPEN. A writer thread on the master sends numbered 64-byte lines
-// at full speed for 10 s. Every line is checked as it reaches Memo2: the numbers must run on
-// with none lost, none out of order and none corrupted, and after the drain the count must be
-// what was sent. The poll's tick rate during reception is compared with an idle phase before
-// it, with the port open.
+// Reception on the terminal page against picocom, on the same feeds in one run. The running
+// program (TForm1 over the simulated PC, its 1 ms poll in the event loop) has a pseudo-
+// terminal's slave opened through the page, as a user types the path and clicks OPEN. Two
+// feeds, each sent at full speed for 10 s by a writer thread on a master end: short lines
+// ("%08d" CR LF, 10 bytes) and 64-byte lines. Each feed goes to picocom first, then to the
+// page. Every line is checked in order as picocom shows it and as it reaches Memo2: none lost,
+// none out of order, none corrupted, and after the drain the count must be what was sent. The
+// poll's tick rate during each reception is compared with an idle phase before them, with the
+// port open.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -12,10 +14,8 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QPlainTextEdit>
+#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <atomic>
@@ -25,11 +25,13 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "app/main_window.h"
 #include "monitor/register_monitor.h"
+#include "picocom.h"
 #include "platform/linux_driver_host.h"
 #include "program_environment.h"
 #include "terminal/terminal_page.h"
@@ -41,35 +43,48 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kIdleMs = 5'000;
 constexpr auto kSendTime = std::chrono::seconds(10);
-// After the writer stops: how long the program may go without a new line before what is
+// After the writer stops: how long a receiver may go without a new line before what is
 // missing counts as lost.
 constexpr int kDrainQuietMs = 2'000;
-constexpr int kDigits = 10;
-constexpr int kTextLength = 62;
-constexpr int kLineBytes = kTextLength + 2;
-constexpr int kLinesPerWrite = 64;
-// A write that makes no progress this long means the program stopped reading.
+constexpr size_t kWriteBytes = 4096;
+// A write that makes no progress this long means the receiver stopped reading.
 constexpr int kStuckWriteMs = 5'000;
 
-// Line n: its number in ten digits, then letters that depend on n, so a byte taken from
-// another line, dropped or doubled shows.
-std::string lineText(unsigned long long n) {
-    char digits[kDigits + 1];
-    std::snprintf(digits, sizeof digits, "%0*llu", kDigits, n);
-    std::string text(digits);
-    for (int i = kDigits; i < kTextLength; ++i)
-        text += static_cast<char>('A' + (n * 7 + static_cast<unsigned>(i)) % 26);
-    return text;
-}
+// The lines of a feed. Line n starts with its number, so a line dropped, doubled or taken out
+// of order shows; the long lines go on with letters that depend on n, so a byte taken from
+// another line shows too.
+struct Feed {
+    const char* name;  // the figures' infix
+    int digits;
+    int textLength;
+
+    int lineBytes() const { return textLength + 2; }
+    // Line n's text into out, textLength characters; cheap, as the checks run beside the
+    // receiver measured.
+    void text(unsigned long long n, char* out) const {
+        unsigned long long rest = n;
+        for (int i = digits - 1; i >= 0; --i, rest /= 10)
+            out[i] = static_cast<char>('0' + rest % 10);
+        for (int i = digits; i < textLength; ++i)
+            out[i] = static_cast<char>('A' + (n * 7 + static_cast<unsigned>(i)) % 26);
+    }
+};
+
+constexpr Feed kShortLines{"_short", 8, 8};
+constexpr Feed kLongLines{"", 10, 62};
 
 double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-// Sends whole lines to the master until the sending time is over.
+// Sends whole lines to a master end until the sending time is over.
 class Writer {
 public:
-    explicit Writer(int master) : master_(master) {}
+    Writer(int master, const Feed& feed) : master_(master), feed_(feed) {}
+    ~Writer() {
+        cancelled = true;
+        if (thread_.joinable()) thread_.join();
+    }
 
     void start() {
         firstByte = Clock::now();
@@ -81,27 +96,31 @@ public:
     std::atomic<bool> stopped{false};
     std::atomic<bool> failed{false};
     Clock::time_point firstByte;
-    unsigned long long lines = 0;  // read once stopped
+    std::atomic<unsigned long long> lines{0};
 
 private:
     void run() {
-        std::string chunk;
+        const size_t linesPerWrite = kWriteBytes / static_cast<size_t>(feed_.lineBytes());
+        const size_t lineBytes = static_cast<size_t>(feed_.lineBytes());
+        std::string chunk(linesPerWrite * lineBytes, '\n');
         const Clock::time_point end = firstByte + kSendTime;
         while (Clock::now() < end && !cancelled) {
-            chunk.clear();
-            for (int i = 0; i < kLinesPerWrite; ++i) chunk += lineText(lines + i) + "\r\n";
+            for (size_t i = 0; i < linesPerWrite; ++i) {
+                feed_.text(lines + i, &chunk[i * lineBytes]);
+                chunk[(i + 1) * lineBytes - 2] = '\r';
+            }
             if (!writeAll(chunk)) {
                 failed = true;
                 break;
             }
-            lines += kLinesPerWrite;
+            lines += linesPerWrite;
         }
         stopped = true;
     }
 
     bool writeAll(const std::string& bytes) {
         size_t done = 0;
-        while (done < bytes.size()) {
+        while (done < bytes.size() && !cancelled) {
             const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
             if (n > 0) {
                 done += static_cast<size_t>(n);
@@ -114,8 +133,7 @@ private:
             }
             pollfd fd{master_, POLLOUT, 0};
             if (::poll(&fd, 1, kStuckWriteMs) == 0) {
-                std::fprintf(stderr, "bench_terminal: the program read nothing for %d ms\n",
-                             kStuckWriteMs);
+                std::fprintf(stderr, "bench_terminal: nothing was read for %d ms\n", kStuckWriteMs);
                 return false;
             }
         }
@@ -123,65 +141,202 @@ private:
     }
 
     const int master_;
+    const Feed& feed_;
     std::thread thread_;
 };
 
-// Checks Memo2's lines as the document gains them, each against the next number expected.
-// The new lines are the blocks after the last one checked: every line's number makes it
-// unique, so this holds however the memo shapes its edits and whatever oldest lines it drops.
-class LineChecker {
+// The lines of a feed as a receiver shows them, each checked against the next one expected.
+class LineSequence {
 public:
-    explicit LineChecker(QTextDocument* document) : document_(document) {
-        QObject::connect(document, &QTextDocument::contentsChange, [this](int, int, int added) {
-            if (added > 0) take();
-        });
+    LineSequence(const char* receiver, const Feed& feed)
+        : receiver_(receiver), feed_(feed), expected_(static_cast<size_t>(feed.textLength), ' ') {
+        feed_.text(0, expected_.data());
     }
 
-    // Called once nothing more can arrive: the memo must end with a line.
-    void finish() {
-        if (!corrupt && lines > 0 && document_->lastBlock().text().isEmpty()) {
-            std::fprintf(stderr, "bench_terminal: Memo2 ends with an empty line\n");
-            corrupt = true;
-        }
+    void take(const QString& line) {
+        if (!corrupt && !matches(line)) fail(line);
+    }
+    void take(std::string_view line) {
+        if (!corrupt && !matches(line))
+            fail(QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
+    }
+
+    double mbPerS(const Writer& writer) const {
+        return static_cast<double>(lines) * feed_.lineBytes() /
+               seconds(lastLine - writer.firstByte) / 1e6;
+    }
+    // Called once nothing more can arrive.
+    bool complete(const Writer& writer) const {
+        if (corrupt || lines == writer.lines) return !corrupt;
+        std::fprintf(stderr, "bench_terminal: LOST DATA: %llu lines sent, %llu shown by %s\n",
+                     writer.lines.load(), lines, receiver_);
+        return false;
+    }
+    // The text of line n.
+    QString line(unsigned long long n) const {
+        std::string text(static_cast<size_t>(feed_.textLength), ' ');
+        feed_.text(n, text.data());
+        return QString::fromLatin1(text);
     }
 
     unsigned long long lines = 0;
     bool corrupt = false;
+    // Set by the receiver after each batch of lines it takes.
     Clock::time_point lastLine;
 
 private:
-    void take() {
-        if (corrupt) return;
-        QTextBlock block = document_->lastBlock();
-        // A line may be started as an empty block, its text coming with the next edit.
-        if (block.text().isEmpty()) block = block.previous();
-        const QString newestChecked = lines > 0 ? QString::fromStdString(lineText(lines - 1)) : "";
-        std::vector<QString> fresh;
-        for (; block.isValid(); block = block.previous()) {
-            const QString text = block.text();
-            if (lines > 0 && text == newestChecked) break;
-            fresh.push_back(text);
-        }
-        if (fresh.empty()) return;
-        lastLine = Clock::now();
-        for (auto line = fresh.rbegin(); line != fresh.rend() && !corrupt; ++line) check(*line);
+    template <class Text>
+    bool matches(const Text& line) {
+        if (static_cast<size_t>(line.size()) != expected_.size()) return false;
+        for (size_t i = 0; i < expected_.size(); ++i)
+            if (line[static_cast<qsizetype>(i)] != expected_[i]) return false;
+        feed_.text(++lines, expected_.data());
+        return true;
+    }
+    void fail(const QString& shown) {
+        std::fprintf(stderr,
+                     "bench_terminal: LOST OR CORRUPTED DATA: line %llu of %s is \"%s\", "
+                     "expected \"%s\"\n",
+                     lines, receiver_, qPrintable(shown), expected_.c_str());
+        corrupt = true;
     }
 
-    void check(const QString& line) {
-        const std::string expected = lineText(lines);
-        if (line.toStdString() != expected) {
-            std::fprintf(stderr,
-                         "bench_terminal: LOST OR CORRUPTED DATA: line %llu of Memo2 is \"%s\", "
-                         "expected \"%s\"\n",
-                         lines, qPrintable(line), expected.c_str());
-            corrupt = true;
+    const char* receiver_;
+    const Feed& feed_;
+    std::string expected_;
+};
+
+// Checks every line Memo2 is given, in order, as it is given; once the reception is over,
+// the memo must show the newest of them, as many as it holds, in order.
+class MemoChecker {
+public:
+    MemoChecker(terminal::TerminalMemo* memo, LineSequence& sequence)
+        : memo_(memo), sequence_(sequence) {
+        connection_ = QObject::connect(memo, &terminal::TerminalMemo::linesAppended,
+                                       [this](const QStringList& lines) {
+                                           for (const QString& line : lines) sequence_.take(line);
+                                           sequence_.lastLine = Clock::now();
+                                       });
+    }
+    ~MemoChecker() { QObject::disconnect(connection_); }
+
+    void finish() {
+        if (sequence_.corrupt || sequence_.lines == 0) return;
+        const QStringList shown = memo_->lines();
+        const auto count =
+            std::min<unsigned long long>(sequence_.lines, terminal::kReceivedMemoLines);
+        const unsigned long long first = sequence_.lines - count;
+        bool same = static_cast<unsigned long long>(shown.size()) >= count;
+        for (unsigned long long i = 0; same && i < count; ++i)
+            same = shown[shown.size() - static_cast<qsizetype>(count - i)] ==
+                   sequence_.line(first + i);
+        if (!same) {
+            std::fprintf(stderr, "bench_terminal: Memo2 does not end with the newest lines\n");
+            sequence_.corrupt = true;
+        }
+    }
+
+private:
+    terminal::TerminalMemo* memo_;
+    LineSequence& sequence_;
+    QMetaObject::Connection connection_;
+};
+
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    Pty() {
+        char name[256] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            std::fprintf(stderr, "bench_terminal: openpty: %s\n", std::strerror(errno));
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        path = name;
+    }
+    ~Pty() {
+        ::close(master);
+        if (slave >= 0) ::close(slave);
+    }
+};
+
+// picocom on a pty of its own, the feed at full speed; its output is read and checked here,
+// with the program's event loop standing still meanwhile.
+bool picocomReception(const Feed& feed, double& mbPerS) {
+    Pty pty;
+    Picocom picocom(pty.path, pty.master);
+    if (picocom.output() < 0) return false;
+    LineSequence sequence("picocom", feed);
+    Writer writer(pty.master, feed);
+    std::string pending;
+    char buf[65536];
+    pollfd p{picocom.output(), POLLIN, 0};
+    writer.start();
+    while (!sequence.corrupt && !(writer.stopped && sequence.lines >= writer.lines) &&
+           ::poll(&p, 1, kDrainQuietMs) > 0) {
+        const ssize_t n = ::read(picocom.output(), buf, sizeof buf);
+        if (n <= 0) break;
+        pending.append(buf, static_cast<size_t>(n));
+        size_t from = 0;
+        for (size_t end; (end = pending.find("\r\n", from)) != std::string::npos; from = end + 2)
+            sequence.take(std::string_view(pending).substr(from, end - from));
+        sequence.lastLine = Clock::now();
+        pending.erase(0, from);
+    }
+    writer.cancelled = true;
+    writer.join();
+    mbPerS = sequence.mbPerS(writer);
+    return !writer.failed && sequence.complete(writer);
+}
+
+struct TerminalFigures {
+    double mbPerS = 0;
+    double ticksRatio = 0;
+};
+
+// The feed into the page's open port; the poll's ticks are counted in ticks.
+bool terminalReception(const Feed& feed, int master, terminal::TerminalMemo* memo2,
+                       const long& ticks, double idleRate, TerminalFigures& figures) {
+    LineSequence sequence("Memo2", feed);
+    MemoChecker checker(memo2, sequence);
+    Writer writer(master, feed);
+    QEventLoop loop;
+    long ticksAtStart = ticks;
+    bool rxRateTaken = false;
+    int quietMs = 0;
+    unsigned long long linesSeen = 0;
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (sequence.corrupt) {
+            writer.cancelled = true;
+            loop.quit();
             return;
         }
-        ++lines;
-    }
-
-    QTextDocument* document_;
-};
+        // The reception's tick rate is taken at the end of the sending time, which may come a
+        // little after the writer's last line has been shown.
+        if (!writer.stopped || !rxRateTaken) return;
+        if (sequence.lines >= writer.lines) {
+            loop.quit();
+            return;
+        }
+        quietMs = sequence.lines == linesSeen ? quietMs + watch.interval() : 0;
+        linesSeen = sequence.lines;
+        if (quietMs >= kDrainQuietMs) loop.quit();
+    });
+    writer.start();
+    ticksAtStart = ticks;
+    watch.start();
+    QTimer::singleShot(kSendTime, [&] {
+        figures.ticksRatio =
+            (ticks - ticksAtStart) / seconds(Clock::now() - writer.firstByte) / idleRate;
+        rxRateTaken = true;
+    });
+    loop.exec();
+    writer.join();
+    checker.finish();
+    figures.mbPerS = sequence.mbPerS(writer);
+    return !writer.failed && sequence.complete(writer);
+}
 
 }  // namespace
 
@@ -190,17 +345,10 @@ int main(int argc, char** argv) {
     useBenchProgramEnvironment(settings);
     QApplication application(argc, argv);
 
-    int master = -1, slave = -1;
-    char slavePath[256] = {};
-    if (::openpty(&master, &slave, slavePath, nullptr, nullptr) != 0) {
-        std::fprintf(stderr, "bench_terminal: openpty: %s\n", std::strerror(errno));
-        return 1;
-    }
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-
+    Pty pty;
     platform::LinuxDriverHost host;
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });
-    QTimer* poll = form.registerMonitor().timer();
+    monitor::PollTimer* poll = form.registerMonitor().timer();
     form.show();
     while (!poll->isActive()) QApplication::processEvents();
     // A refused opening would otherwise wait in a message box that nobody closes.
@@ -216,76 +364,38 @@ int main(int argc, char** argv) {
         }
     });
 
-    auto* memo2 = form.findChild<QPlainTextEdit*>(QStringLiteral("Memo2"));
-    LineChecker checker(memo2->document());
+    auto* memo2 = form.findChild<terminal::TerminalMemo*>(QStringLiteral("Memo2"));
     form.findChild<QComboBox*>(QStringLiteral("ComboBox2"))
-        ->setEditText(QString::fromLocal8Bit(slavePath));
+        ->setEditText(QString::fromStdString(pty.path));
     form.findChild<QToolButton*>(QStringLiteral("SpeedButton1"))->click();
     // The bench's own slave descriptor only kept the line up until the program had it.
-    ::close(slave);
+    ::close(std::exchange(pty.slave, -1));
     if (commandFailed || !form.terminalPage().Comm1().IsOpen()) {
-        std::fprintf(stderr, "bench_terminal: %s did not open\n", slavePath);
+        std::fprintf(stderr, "bench_terminal: %s did not open\n", pty.path.c_str());
         return 1;
     }
 
     long ticks = 0;
-    QObject::connect(poll, &QTimer::timeout, [&] { ++ticks; });
-    Writer writer(master);
-    Clock::time_point phaseStart;
-    double idleRate = 0, rxRate = 0;
-    bool rxRateTaken = false;
-    int quietMs = 0;
-    unsigned long long linesSeen = 0;
-    QTimer watch;
-    watch.setInterval(50);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (checker.corrupt) {
-            writer.cancelled = true;
-            application.quit();
-            return;
-        }
-        // The reception's tick rate is taken at the end of the sending time, which may come a
-        // little after the writer's last line has been shown.
-        if (!writer.stopped || !rxRateTaken) return;
-        if (checker.lines >= writer.lines) {
-            application.quit();
-            return;
-        }
-        quietMs = checker.lines == linesSeen ? quietMs + watch.interval() : 0;
-        linesSeen = checker.lines;
-        if (quietMs >= kDrainQuietMs) application.quit();
-    });
-    QTimer::singleShot(0, [&] {
-        ticks = 0;
-        phaseStart = Clock::now();
-    });
-    QTimer::singleShot(kIdleMs, [&] {
-        idleRate = ticks / seconds(Clock::now() - phaseStart);
-        ticks = 0;
-        writer.start();
-        phaseStart = writer.firstByte;
-        watch.start();
-        QTimer::singleShot(kSendTime, [&] {
-            rxRate = ticks / seconds(Clock::now() - phaseStart);
-            rxRateTaken = true;
-        });
-    });
-    application.exec();
-    writer.join();
-    checker.finish();
-    form.terminalPage().Close();
-    ::close(master);
+    QObject::connect(poll, &monitor::PollTimer::timeout, [&] { ++ticks; });
+    QEventLoop idle;
+    QTimer::singleShot(kIdleMs, &idle, &QEventLoop::quit);
+    const Clock::time_point idleStart = Clock::now();
+    idle.exec();
+    const double idleRate = ticks / seconds(Clock::now() - idleStart);
 
-    if (writer.failed) return 1;
-    if (checker.corrupt || checker.lines != writer.lines) {
-        std::fprintf(stderr,
-                     "bench_terminal: LOST DATA: %llu lines sent, %llu reached Memo2 in order\n",
-                     writer.lines, checker.lines);
-        return 1;
+    for (const Feed& feed : {kShortLines, kLongLines}) {
+        double picocomMbPerS = 0;
+        TerminalFigures terminal;
+        if (!picocomReception(feed, picocomMbPerS) ||
+            !terminalReception(feed, pty.master, memo2, ticks, idleRate, terminal))
+            return 1;
+        std::printf("BENCH picocom_rx%s_mb_s %.3f MB/s\n", feed.name, picocomMbPerS);
+        std::printf("BENCH terminal_rx%s_mb_s %.3f MB/s\n", feed.name, terminal.mbPerS);
+        std::printf("BENCH terminal_rx%s_vs_picocom %.2f ratio\n", feed.name,
+                    terminal.mbPerS / picocomMbPerS);
+        std::printf("BENCH terminal_rx%s_ticks_ratio %.3f ratio\n", feed.name, terminal.ticksRatio);
+        std::fflush(stdout);
     }
-    const double elapsed = seconds(checker.lastLine - writer.firstByte);
-    std::printf("BENCH terminal_rx_mb_s %.3f MB/s\n",
-                static_cast<double>(checker.lines) * kLineBytes / elapsed / 1e6);
-    std::printf("BENCH terminal_rx_ticks_ratio %.3f ratio\n", rxRate / idleRate);
+    form.terminalPage().Close();
     return 0;
 }

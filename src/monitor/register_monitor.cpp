@@ -11,8 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QToolButton>
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -106,11 +106,9 @@ RegisterMonitor::RegisterMonitor(QWidget* form, const MonitorHosts& hosts, porti
     buildLights(hosts.uartPage);
     buildBasePortGroup(hosts.toolsPage);
 
-    Timer1 = new QTimer(form);
+    Timer1 = new PollTimer(std::chrono::milliseconds(1), form);
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setTimerType(Qt::PreciseTimer);
-    Timer1->setInterval(1);
-    connect(Timer1, &QTimer::timeout, this,
+    connect(Timer1, &PollTimer::timeout, this,
             [this] { widgets::runCommand([this] { Timer1Timer(); }); });
 }
 
@@ -130,6 +128,11 @@ void RegisterMonitor::buildRegisterGroups(QWidget* panel, int firstOffset) {
         RegisterViews& views = views_[offset];
         views.hex = makeReadBack(group, row.hexReadBack, QStringLiteral("$00"));
         views.decimal = makeReadBack(group, row.decimalReadBack, QStringLiteral("000"));
+        shownHex_[offset] = shownDecimal_[offset] = kUnknown;
+        connect(views.hex, &QLineEdit::textChanged, this,
+                [this, offset] { shownHex_[offset] = kUnknown; });
+        connect(views.decimal, &QLineEdit::textChanged, this,
+                [this, offset] { shownDecimal_[offset] = kUnknown; });
         setHint(views.hex, "Число в hex");
         setHint(views.decimal, "Обычое число");
         QLineEdit* hexWrite = makeBox(group, row.hexWriteBox, QStringLiteral("$00"));
@@ -312,14 +315,23 @@ uint8_t RegisterMonitor::readRegister(int offset) {
 
 void RegisterMonitor::Timer1Timer() {
     for (int offset = 0; offset < kRegisterCount; ++offset)
-        setTextIfChanged(views_[offset].decimal, decimalByteText(readRegister(offset)).view());
+        showReadBack(views_[offset].decimal, shownDecimal_[offset], readRegister(offset),
+                     [](uint8_t value) { return decimalByteText(value); });
     for (int offset = 0; offset < kRegisterCount; ++offset)
-        setTextIfChanged(views_[offset].hex, hexByteText(readRegister(offset)).view());
+        showReadBack(views_[offset].hex, shownHex_[offset], readRegister(offset),
+                     [](uint8_t value) { return hexByteText(value); });
     batching_ = true;
     for (int offset = 0; offset < kRegisterCount; ++offset) updateBitString(offset);
     flushLog();
     if (terminalLightStep_) terminalLightStep_();
     updateLights();
+}
+
+template <class Format>
+void RegisterMonitor::showReadBack(QLineEdit* box, int& shown, uint8_t value, Format format) {
+    if (shown == value) return;
+    setTextIfChanged(box, format(value).view());
+    shown = value;
 }
 
 // Each bit is read on its own, so a bit that changes between the reads can make one string mix
@@ -345,10 +357,14 @@ void RegisterMonitor::updateLights() {
     const QString preset = ComboBox1->currentText();
     bool uart = false;
     for (std::string_view name : kUartPresets) uart = uart || preset == latin1(name);
+    const QColor& off = unlit();
     for (std::size_t i = 0; i < kLightRows.size(); ++i) {
         const LightRow& row = kLightRows[i];
         const bool lit = uart && (readRegister(row.offset) >> row.bit & 1);
-        setLight(lights_[i], lit ? litColours_[i] : unlit());
+        const QColor& shown = lit ? litColours_[i] : off;
+        if (shownLights_[i] == shown.rgba()) continue;
+        setLight(lights_[i], shown);
+        shownLights_[i] = shown.rgba();
     }
 }
 

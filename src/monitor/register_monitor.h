@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "monitor/change_log.h"
+#include "monitor/poll_timer.h"
 #include "monitor/presets.h"
 #include "monitor/register_table.h"
 #include "portio/port_io.h"
@@ -18,7 +19,6 @@ class QComboBox;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
-class QTimer;
 class QToolButton;
 class QWidget;
 
@@ -64,7 +64,7 @@ public:
     RegisterMonitor(QWidget* form, const MonitorHosts& hosts, portio::TPortIO& portIO, LogHooks log,
                     std::function<void(int hz, int ms)> confirmTone);
 
-    QTimer* timer() const { return Timer1; }
+    PollTimer* timer() const { return Timer1; }
     int32_t baseAddress() const { return base_; }
     // One read of the register at base + offset; the poll's reads all go through here.
     uint8_t readRegister(int offset);
@@ -116,6 +116,8 @@ private:
     void buildBitGroups(QWidget* panel, int firstOffset);
     void buildLights(QWidget* page);
     void buildBasePortGroup(QWidget* page);
+    template <class Format>
+    void showReadBack(QLineEdit* box, int& shown, uint8_t value, Format format);
     void updateBitString(int offset);
     void writeLog(LogPane pane, const QStringList& lines);
     void flushLog();
@@ -138,8 +140,16 @@ private:
     QStringList pendingRight_;
     LogPane focusAfterFlush_ = LogPane::None;
 
-    QTimer* Timer1 = nullptr;
+    PollTimer* Timer1 = nullptr;
     std::array<RegisterViews, kRegisterCount> views_{};
+    // The values the poll last put into the read-back boxes (kUnknown until then, and again
+    // whenever a box's text is set) and the colours it last gave the lights: a tick in which
+    // nothing changed touches no widget. Asking the widgets, their memory cold after each
+    // wait, was a large share of an idle tick.
+    static constexpr int kUnknown = -1;
+    std::array<int, kRegisterCount> shownDecimal_{};
+    std::array<int, kRegisterCount> shownHex_{};
+    std::array<QRgb, kLightRows.size()> shownLights_{};
     std::array<QLabel*, kLightRows.size()> lights_{};
     std::array<QColor, kLightRows.size()> litColours_{};
     QLineEdit* Edit1 = nullptr;

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <functional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "monitor/light.h"
@@ -176,14 +178,33 @@ constexpr const char* kSettingKept = " (не применено, оставле�
 }  // namespace
 
 TerminalMemo::TerminalMemo(const QString& objectName, int maximumLines, QWidget* parent)
-    : widgets::TextBox(parent) {
+    : widgets::TextBox(parent), nextInsert_(new QTimer(this)) {
     setObjectName(objectName);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setMaximumBlockCount(maximumLines);
+    nextInsert_->setSingleShot(true);
+    connect(nextInsert_, &QTimer::timeout, this, &TerminalMemo::insertWaiting);
 }
 
 void TerminalMemo::appendLines(const QStringList& lines) {
     if (lines.isEmpty()) return;
+    emit linesAppended(lines);
+    waiting_.append(lines);
+    // Only the newest lines can still be shown; the list is cut back now and then rather than
+    // on every append.
+    const int limit = maximumBlockCount();
+    if (limit > 0 && waiting_.size() >= 2 * limit) waiting_.remove(0, waiting_.size() - limit);
+    if (!nextInsert_->isActive()) insertWaiting();
+}
+
+// The waiting lines in one insert. The next insert waits a frame, and at least twenty times
+// what this one cost: a flood then spends at most a twentieth of the time laying out lines in
+// each memo, and the poll, which shares the thread, loses few ticks to it.
+void TerminalMemo::insertWaiting() {
+    if (waiting_.isEmpty()) return;
+    QElapsedTimer cost;
+    cost.start();
+    const QStringList lines = std::exchange(waiting_, {});
     QScrollBar* bar = verticalScrollBar();
     const bool followEnd = bar->value() == bar->maximum();
     const int limit = maximumBlockCount();
@@ -200,6 +221,9 @@ void TerminalMemo::appendLines(const QStringList& lines) {
     end.endEditBlock();
     hasLines_ = true;
     if (followEnd) bar->setValue(bar->maximum());
+    constexpr qint64 kFrameMs = 20;
+    constexpr qint64 kCostShare = 20;
+    nextInsert_->start(static_cast<int>(std::max(kFrameMs, cost.elapsed() * kCostShare)));
 }
 
 // The memo drops its oldest lines itself before it would pass its limit: the document's own
@@ -221,7 +245,8 @@ void TerminalMemo::dropOldest(int count) {
     cursor.endEditBlock();
 }
 
-QStringList TerminalMemo::lines() const {
+QStringList TerminalMemo::lines() {
+    insertWaiting();
     return hasLines_ ? toPlainText().split(u'\n') : QStringList{};
 }
 
@@ -433,10 +458,14 @@ void TerminalPage::lightStep() {
             const bool lit = monitor_.readRegister(light.offset) >> light.bit & 1;
             setLight(lights_[light.light], lit ? colour(light.lit) : unlit());
         }
+        closedLightsShown_ = 0;
         return;
     }
+    const QColor off = unlit();
+    if (off.rgba() == closedLightsShown_) return;
     for (LightIndex light : {kRtsLight, kDtrLight, kXonLight, kBrkLight})
-        setLight(lights_[light], unlit());
+        setLight(lights_[light], off);
+    closedLightsShown_ = off.rgba();
 }
 
 void TerminalPage::SpeedButton1Click() {
@@ -455,6 +484,7 @@ void TerminalPage::SpeedButton1Click() {
                          {QString(), QStringLiteral(" Подключено к : ") + name, QString()});
         Memo1->appendLine(QString::fromStdString(comm::ProviderTypeName(Comm1_.ProviderType())));
         setLight(lights_[kXonLight], colour(monitor::kLime));
+        closedLightsShown_ = 0;
         SpeedButton1->setText(QStringLiteral("CLOSE"));
         ComboBox2->setEnabled(false);
         setHint(SpeedButton1, QStringLiteral("Отключиться от порта"));
@@ -501,6 +531,7 @@ void TerminalPage::SpeedButton4Click() {
     const bool on = flipState(SpeedButton4);
     Comm1_.SetXon(on);
     setLight(lights_[kXonLight], on ? colour(monitor::kLime) : unlit());
+    closedLightsShown_ = 0;
     hooks_.confirmTone(1300, 50);
 }
 

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -36,21 +37,36 @@ inline constexpr int kReceivedMemoLines = 5000;
 inline constexpr qsizetype kRxLineLimit = 4096;
 
 // A memo of the page: read-only to the program's logic, it only ever gains lines at its end.
+//
+// A line given to a quiet memo is shown at once. Lines that come faster than anyone can read
+// them (a device streaming at full speed) are gathered and go into the document together, a
+// frame later or later still when the last such insert was costly, so that the document's
+// work stays a small share of the time; a line that newer ones push out of the memo before
+// then never goes in. What the memo shows after each insert is what inserting every line
+// one by one would have left.
 class TerminalMemo : public widgets::TextBox {
     Q_OBJECT
 public:
     TerminalMemo(const QString& objectName, int maximumLines, QWidget* parent);
 
-    // The lines become the memo's last lines, in one insert; an empty text is an empty line.
+    // The lines become the memo's last lines; an empty text is an empty line.
     void appendLines(const QStringList& lines);
     void appendLine(const QString& line) { appendLines(QStringList{line}); }
-    // The memo's lines in order (an empty memo has none; an appended empty line counts).
-    QStringList lines() const;
+    // The memo's lines in order (an empty memo has none; an appended empty line counts). The
+    // lines still waiting go into the document first.
+    QStringList lines();
+
+signals:
+    // Every line the memo is given, in order, the ones it never shows included.
+    void linesAppended(const QStringList& lines);
 
 private:
+    void insertWaiting();
     void dropOldest(int count);
 
     bool hasLines_ = false;
+    QStringList waiting_;
+    QTimer* nextInsert_;
 };
 
 // What the page needs of the main window.
@@ -132,6 +148,9 @@ private:
     QLabel* statusPanel2_;
     TerminalHooks hooks_;
     QString RxLine_;
+    // The unlit colour the light step last gave the four lights while the port was closed
+    // (0 while it is open): a closed port's tick then touches no light.
+    QRgb closedLightsShown_ = 0;
 
     QComboBox* ComboBox2 = nullptr;
     // ComboBaudrate, ComboBox3, ComboBox4, ComboBox5 and ComboBox6.

@@ -175,7 +175,7 @@ TEST_F(MainWindow, ConfirmToneIsSilentWhenTheDriverDoesNotOpen) {
 
 TEST_F(MainWindow, CloseStopsThePollBeforePortIoGoes) {
     auto window = startWindow();
-    QTimer* poll = window->registerMonitor().timer();
+    monitor::PollTimer* poll = window->registerMonitor().timer();
     ASSERT_TRUE(poll->isActive());
     window->close();
     EXPECT_FALSE(poll->isActive());

@@ -11,13 +11,14 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -210,13 +211,33 @@ TEST_F(MonitorTest, BitStringRewritesOnlyTheBitPositionsOfWhatTheBoxShows) {
     EXPECT_EQ(text("Edit12"), "1 0 0 0 0 0 0 1");
 }
 
-TEST_F(MonitorTest, TimerIsAPreciseOneMillisecondTimerOfTheForm) {
-    QTimer* timer = monitor->timer();
-    EXPECT_EQ(timer, form.findChild<QTimer*>("Timer1"));
+TEST_F(MonitorTest, TimerIsAOneMillisecondClockOfTheFormThatTicksThePoll) {
+    monitor::PollTimer* timer = monitor->timer();
+    EXPECT_EQ(timer, form.findChild<monitor::PollTimer*>("Timer1"));
     EXPECT_EQ(timer->parent(), &form);
-    EXPECT_EQ(timer->interval(), 1);
-    EXPECT_EQ(timer->timerType(), Qt::PreciseTimer);
+    EXPECT_EQ(timer->period(), std::chrono::milliseconds(1));
     EXPECT_FALSE(timer->isActive());
+
+    monitor->GCP();
+    setRegister(3, 0x1B);
+    timer->start();
+    QTest::qWait(20);
+    EXPECT_EQ(text("Edit17"), "$1B") << "the poll ran on the timer's own ticks";
+    timer->stop();
+    EXPECT_FALSE(timer->isActive());
+}
+
+// A thread that was busy for many periods gets one tick, not one for every deadline it
+// missed; the schedule goes on from the deadlines, so ticks come again after that.
+TEST_F(MonitorTest, LateTickIsNotMadeUpWithABurst) {
+    monitor::PollTimer timer(std::chrono::milliseconds(1), nullptr);
+    int ticks = 0;
+    QObject::connect(&timer, &monitor::PollTimer::timeout, [&] { ++ticks; });
+    timer.start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ticks, 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ticks > 1; }, 1000));
 }
 
 // ---- Base address -------------------------------------------------------------------------

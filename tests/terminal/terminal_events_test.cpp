@@ -106,6 +106,25 @@ TEST_F(Events, FullMemoDropsExactlyItsOldestLinesWhateverTheBatch) {
     EXPECT_EQ(memo.document()->blockCount(), 3);
 }
 
+// A quiet memo shows a line at once; lines that follow within the frame wait and go in
+// together, the ones pushed out meanwhile never reaching the document, while every line is
+// still reported in order.
+TEST_F(Events, FloodOfLinesGoesInOnceAFrameWithNothingReportedLost) {
+    terminal::TerminalMemo memo(QStringLiteral("Small"), 3, nullptr);
+    QStringList reported;
+    QObject::connect(&memo, &terminal::TerminalMemo::linesAppended,
+                     [&](const QStringList& lines) { reported += lines; });
+    memo.appendLine("a");
+    EXPECT_EQ(memo.toPlainText(), "a");
+    for (const char* line : {"b", "c", "d", "e", "f", "g", "h"}) memo.appendLine(line);
+    EXPECT_EQ(memo.toPlainText(), "a") << "the flood waits for the next frame";
+    EXPECT_EQ(reported, QStringList({"a", "b", "c", "d", "e", "f", "g", "h"}));
+    EXPECT_TRUE(pumpUntil([&] { return memo.toPlainText() != "a"; }));
+    EXPECT_EQ(memo.toPlainText(), "f\ng\nh");
+    memo.appendLine("i");
+    EXPECT_EQ(memo.lines(), QStringList({"g", "h", "i"}));
+}
+
 TEST_F(Events, EventLinesHaveTheirTextsAndSignalsReadAsOffOnAClosedPort) {
     page->Comm1RxFlag();
     page->Comm1TxEmpty();
