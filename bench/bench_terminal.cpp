@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/start.h"
 #include "monitor/register_monitor.h"
 #include "platform/linux_driver_host.h"
 #include "program_environment.h"
@@ -198,7 +199,7 @@ int main(int argc, char** argv) {
     }
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
 
-    platform::LinuxDriverHost host;
+    platform::LinuxDriverHost host(app::portBackendAtStart());
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });
     QTimer* poll = form.registerMonitor().timer();
     form.show();

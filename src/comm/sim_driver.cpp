@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "comm/comm_os.h"
+#include "comm/driver_core.h"
 #include "sim/simulated_pc.h"
 #include "sim/uart16550.h"
 
@@ -100,7 +101,6 @@ private:
     void releaseReceiver();
     void transmit();
     void noteModemStatus(uint8_t msr);
-    void raise(uint32_t event) { pending_ |= event & mask_; }
 
     sim::SimulatedPc& pc_;
     const int com_;
@@ -113,8 +113,7 @@ private:
     std::mutex state_;
     std::condition_variable changed_;
     bool cancelled_ = false;
-    std::deque<uint8_t> input_;
-    size_t inputCapacity_ = 4096;
+    DriverCore core_;
     std::deque<uint8_t> output_;
     bool transmitting_ = false;  // bytes went into THR and its empty interrupt is still due
     bool txEmptyOwed_ = false;   // data was sent since the last EV_TXEMPTY
@@ -123,15 +122,10 @@ private:
     uint8_t lcr_ = 0x03;
     uint8_t mcr_ = kMcrDtr | kMcrRts | kMcrOut2;
     uint8_t msr_ = 0;
-    uint32_t mask_ = 0;
-    uint32_t pending_ = 0;
-    uint32_t errors_ = 0;
-    Dcb dcb_;
 };
 
 SimPort::SimPort(sim::SimulatedPc& pc, int com)
     : pc_(pc), com_(com), base_(kComBase[com - 1]), handle_(nextHandle++) {
-    dcb_.Flags = kDcbBinary | kDcbDtrControlEnable | kDcbRtsControlEnable;
     out(sim::reg::kIerDlm, 0);
     out(sim::reg::kIirFcr, kFcrOn);
     // What the UART held from before is not ours: stale status and data are read away.
@@ -139,8 +133,7 @@ SimPort::SimPort(sim::SimulatedPc& pc, int com)
     in(sim::reg::kRbrThrDll);
     in(sim::reg::kIirFcr);
     msr_ = in(sim::reg::kMsr);
-    Dcb initial = dcb_;
-    setCommState(initial);
+    setCommState(Dcb(core_.dcb()));
     out(sim::reg::kMcr, mcr_);
     out(sim::reg::kIerDlm, kIerAll);
     isr_ = std::thread([this] { interruptThread(); });
@@ -207,12 +200,8 @@ void SimPort::noteLineStatus(uint8_t lsr) {
     if (lsr & kLsrOverrun) errors |= CE_OVERRUN;
     if (lsr & kLsrParity) errors |= CE_RXPARITY;
     if (lsr & kLsrFraming) errors |= CE_FRAME;
-    if (lsr & kLsrBreak) {
-        errors |= CE_BREAK;
-        raise(EV_BREAK);
-    }
-    if (errors & ~CE_BREAK) raise(EV_ERR);
-    errors_ |= errors;
+    if (lsr & kLsrBreak) errors |= CE_BREAK;
+    core_.reportErrors(errors);
 }
 
 // Reading LSR clears its error bits, which belong to the byte at the top of the FIFO: each
@@ -224,7 +213,7 @@ void SimPort::receiveAll(uint8_t lsr) {
         // With its queue full the driver leaves the bytes in the UART and stops their
         // interrupt until the program reads: a pseudo-terminal's wire then waits, a cable's
         // partner overruns the FIFO, and nothing already taken is thrown away.
-        if (input_.size() >= inputCapacity_) {
+        if (core_.full()) {
             if (!std::exchange(receiverHeld_, true))
                 out(sim::reg::kIerDlm, kIerAll & ~kIerReceivedData);
             return;
@@ -237,25 +226,24 @@ void SimPort::receiveAll(uint8_t lsr) {
 }
 
 void SimPort::store(uint8_t byte) {
-    if (dcb_.Flags & kDcbOutX) {
-        if (byte == static_cast<uint8_t>(dcb_.XoffChar)) {
+    const Dcb& dcb = core_.dcb();
+    if (dcb.Flags & kDcbOutX) {
+        if (byte == static_cast<uint8_t>(dcb.XoffChar)) {
             heldByXoff_ = true;
             return;
         }
-        if (byte == static_cast<uint8_t>(dcb_.XonChar)) {
+        if (byte == static_cast<uint8_t>(dcb.XonChar)) {
             heldByXoff_ = false;
             transmit();
             return;
         }
     }
-    if ((dcb_.Flags & kDcbNull) && byte == 0) return;
-    input_.push_back(byte);
-    raise(EV_RXCHAR);
-    if (byte == static_cast<uint8_t>(dcb_.EvtChar)) raise(EV_RXFLAG);
+    if ((dcb.Flags & kDcbNull) && byte == 0) return;
+    core_.receive(&byte, 1);
 }
 
 void SimPort::releaseReceiver() {
-    if (!receiverHeld_ || input_.size() >= inputCapacity_) return;
+    if (!receiverHeld_ || core_.full()) return;
     receiverHeld_ = false;
     out(sim::reg::kIerDlm, kIerAll);
 }
@@ -264,11 +252,11 @@ void SimPort::releaseReceiver() {
 // is the EV_TXEMPTY of the output queue.
 void SimPort::transmit() {
     if (transmitting_) return;
-    const bool ctsHeld = (dcb_.Flags & kDcbOutxCtsFlow) && !(msr_ & kMsrCts);
+    const bool ctsHeld = (core_.dcb().Flags & kDcbOutxCtsFlow) && !(msr_ & kMsrCts);
     if (output_.empty() || heldByXoff_ || ctsHeld) {
         if (output_.empty() && txEmptyOwed_) {
             txEmptyOwed_ = false;
-            raise(EV_TXEMPTY);
+            core_.raise(EV_TXEMPTY);
         }
         return;
     }
@@ -281,10 +269,10 @@ void SimPort::transmit() {
 }
 
 void SimPort::noteModemStatus(uint8_t msr) {
-    if (msr & kMsrDeltaCts) raise(EV_CTS);
-    if (msr & kMsrDeltaDsr) raise(EV_DSR);
-    if (msr & kMsrTrailingRi) raise(EV_RING);
-    if (msr & kMsrDeltaDcd) raise(EV_RLSD);
+    if (msr & kMsrDeltaCts) core_.raise(EV_CTS);
+    if (msr & kMsrDeltaDsr) core_.raise(EV_DSR);
+    if (msr & kMsrTrailingRi) core_.raise(EV_RING);
+    if (msr & kMsrDeltaDcd) core_.raise(EV_RLSD);
     const bool ctsRose = !(msr_ & kMsrCts) && (msr & kMsrCts);
     msr_ = msr;
     if (ctsRose) transmit();
@@ -293,7 +281,7 @@ void SimPort::noteModemStatus(uint8_t msr) {
 int SimPort::setupComm(uint32_t inQueue, uint32_t) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    inputCapacity_ = inQueue == 0 ? 1 : inQueue;
+    core_.setCapacity(inQueue);
     releaseReceiver();
     return 0;
 }
@@ -301,7 +289,7 @@ int SimPort::setupComm(uint32_t inQueue, uint32_t) {
 int SimPort::getCommState(Dcb& dcb) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    dcb = dcb_;
+    dcb = core_.dcb();
     return 0;
 }
 
@@ -334,31 +322,30 @@ int SimPort::setCommState(const Dcb& dcb) {
     mcr_ = static_cast<uint8_t>((mcr_ & ~(kMcrDtr | kMcrRts)) | (dtrControl ? kMcrDtr : 0) |
                                 (rtsControl ? kMcrRts : 0));
     out(sim::reg::kMcr, mcr_);
-    dcb_ = dcb;
+    core_.setDcb(dcb);
     return 0;
 }
 
 int SimPort::setCommMask(uint32_t mask) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    mask_ = mask;
-    pending_ = 0;
+    core_.setMask(mask);
     return 0;
 }
 
 OsPort::Wait SimPort::waitCommEvent(uint32_t& events, int& error) {
     std::unique_lock guard(state_);
-    if (mask_ == 0) {
+    if (!core_.waitable()) {
         error = EINVAL;
         return Wait::kFailed;
     }
-    changed_.wait(guard, [this] { return cancelled_ || closed_ || pending_ != 0; });
+    changed_.wait(guard, [this] { return cancelled_ || closed_ || core_.eventsPending(); });
     if (cancelled_) return Wait::kCancelled;
     if (closed_) {
         error = EBADF;
         return Wait::kFailed;
     }
-    events = std::exchange(pending_, 0);
+    events = core_.takeEvents();
     return Wait::kEvent;
 }
 
@@ -371,8 +358,8 @@ void SimPort::cancelWait() {
 int SimPort::clearCommError(uint32_t& errors, ComStat& stat) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    errors = std::exchange(errors_, 0);
-    stat.cbInQue = static_cast<uint32_t>(input_.size());
+    errors = core_.takeErrors();
+    stat.cbInQue = static_cast<uint32_t>(core_.queued());
     stat.cbOutQue = static_cast<uint32_t>(output_.size());
     return 0;
 }
@@ -382,7 +369,7 @@ int SimPort::purgeComm(uint32_t flags) {
     std::lock_guard guard(state_);
     uint8_t fcr = kFcrOn & ~(kFcrClearRx | kFcrClearTx);
     if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) {
-        input_.clear();
+        core_.clearInput();
         fcr |= kFcrClearRx;
         releaseReceiver();
     }
@@ -398,9 +385,7 @@ int SimPort::purgeComm(uint32_t flags) {
 OsPort::Transfer SimPort::read(uint8_t* buffer, int32_t count, int32_t) {
     if (closed_) return Transfer{Transfer::kFailed, 0, EBADF};
     std::lock_guard guard(state_);
-    const size_t n = std::min(input_.size(), static_cast<size_t>(count));
-    std::copy_n(input_.begin(), n, buffer);
-    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    const size_t n = core_.take(buffer, static_cast<size_t>(count));
     releaseReceiver();
     return Transfer{Transfer::kDone, static_cast<int32_t>(n), 0};
 }
