@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
     qputenv("QUILLMOR_PORTS", "sim");
     QApplication application(argc, argv);
-    platform::LinuxDriverHost host;
+    platform::LinuxDriverHost host(app::portBackendAtStart());
     const std::unique_ptr<app::Program> program = app::startProgram(host);
 
     monitor::PollTimer* poll = program->Form1->registerMonitor().timer();

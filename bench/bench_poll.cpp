@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "app/start.h"
 #include "monitor/register_monitor.h"
 #include "platform/linux_driver_host.h"
 #include "program_environment.h"
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
     QTemporaryDir settings;
     useBenchProgramEnvironment(settings);
     QApplication application(argc, argv);
-    platform::LinuxDriverHost host;
+    platform::LinuxDriverHost host(app::portBackendAtStart());
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });
     form.show();
     QApplication::processEvents();

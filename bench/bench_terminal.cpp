@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/start.h"
 #include "monitor/register_monitor.h"
 #include "picocom.h"
 #include "platform/linux_driver_host.h"
@@ -346,7 +347,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
 
     Pty pty;
-    platform::LinuxDriverHost host;
+    platform::LinuxDriverHost host(app::portBackendAtStart());
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });
     monitor::PollTimer* poll = form.registerMonitor().timer();
     form.show();

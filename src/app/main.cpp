@@ -5,6 +5,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    platform::LinuxDriverHost host;
-    return app::runProgram(host);
+    const platform::PortBackend backend = app::portBackendAtStart();
+    platform::LinuxDriverHost host(backend);
+    return app::runProgram(host, backend);
 }

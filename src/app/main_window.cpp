@@ -213,8 +213,8 @@ using widgets::setHint;
 
 }  // namespace
 
-TForm1::SerialPortSource TForm1::defaultSerialPorts() {
-    return platform::installedSerialPorts;
+TForm1::SerialPortSource TForm1::defaultSerialPorts(platform::PortBackend backend) {
+    return [backend] { return platform::installedSerialPorts(backend); };
 }
 
 // Each question for the local time makes the C library look at the time zone file again, and a

@@ -13,6 +13,7 @@
 #include "driver/driver_window.h"
 #include "monitor/change_log.h"
 #include "platform/driver_host.h"
+#include "platform/port_backend.h"
 
 class QAction;
 class QCheckBox;
@@ -58,13 +59,17 @@ public:
 
     // The host must outlive the window. serialPorts lists the machine's serial ports for the
     // log at show; now gives the change log its time stamps.
-    explicit TForm1(platform::DriverHost& host, SerialPortSource serialPorts = defaultSerialPorts(),
-                    monitor::TimeSource now = localTime(), QWidget* parent = nullptr);
+    explicit TForm1(
+        platform::DriverHost& host,
+        SerialPortSource serialPorts = defaultSerialPorts(platform::PortBackend::Simulated),
+        monitor::TimeSource now = localTime(), QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The confirmation tone: sounds only while N22 is checked and the driver opens, and
     // blocks for the duration.
     void ConfirmTone(int hz, int ms);
+    // The machine's serial ports with those of the backend chosen at start-up.
+    static SerialPortSource defaultSerialPorts(platform::PortBackend backend);
     // Reopens the driver; false once PortIO1 is gone.
     bool OpenDriver();
 
@@ -111,7 +116,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    static SerialPortSource defaultSerialPorts();
     static monitor::TimeSource localTime();
 
     void buildMenus();

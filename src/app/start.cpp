@@ -5,17 +5,21 @@
 #include <QLocale>
 #include <QToolButton>
 #include <QTranslator>
+#include <cstdlib>
+#include <iostream>
 
 #include "app/log_pane.h"
 #include "app/main_window.h"
 #include "app/resources.h"
 #include "app/splash_window.h"
+#include "comm/comm.h"
 #include "driver/driver_window.h"
 #include "help/about_window.h"
 #include "help/help_commands.h"
 #include "log/hint_highlighter.h"
 #include "log/log_tools.h"
 #include "log/viewer_window.h"
+#include "platform/linux_driver_host.h"
 #include "terminal/terminal_page.h"
 #include "widgets/command.h"
 
@@ -39,7 +43,8 @@ void installQtTranslations() {
 Program::Program() = default;
 Program::~Program() = default;
 
-std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTrace& trace) {
+std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTrace& trace,
+                                      platform::PortBackend backend) {
     const auto created = [&trace](QWidget& window) {
         if (trace) trace(window);
     };
@@ -55,7 +60,7 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
 
     QCoreApplication::setApplicationName(QStringLiteral("QUILLMOR"));
 
-    program->Form1 = std::make_unique<TForm1>(host);
+    program->Form1 = std::make_unique<TForm1>(host, TForm1::defaultSerialPorts(backend));
     program->Form1->show();
     // Keeps the splash over the main window where no window manager honours "on top".
     program->Form4->raise();
@@ -97,8 +102,13 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
     return program;
 }
 
-int runProgram(platform::DriverHost& host) {
-    const std::unique_ptr<Program> program = startProgram(host);
+platform::PortBackend portBackendAtStart() {
+    return platform::portBackendFromSetting(std::getenv("QUILLMOR_PORTS"), std::cerr);
+}
+
+int runProgram(platform::DriverHost& host, platform::PortBackend backend) {
+    comm::usePortBackend(backend);
+    const std::unique_ptr<Program> program = startProgram(host, {}, backend);
     QObject::connect(program->Form1.get(), &TForm1::closed, qApp, &QCoreApplication::quit);
     return QApplication::exec();
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/driver_host.h"
+#include "platform/port_backend.h"
 
 namespace logs {
 class TForm2;
@@ -39,10 +40,19 @@ using StartTrace = std::function<void(QWidget& created)>;
 // The start-up sequence, after the application object exists: the splash is created, shown
 // and painted at once, the application gets its title, then the main window (which shows
 // itself), the viewer, the about window and the driver installation window come up in this
-// order. The host must outlive the program.
-std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTrace& trace = {});
+// order. The host must outlive the program; it serves the backend given, which also decides
+// the serial ports listed.
+std::unique_ptr<Program> startProgram(
+    platform::DriverHost& host, const StartTrace& trace = {},
+    platform::PortBackend backend = platform::PortBackend::Simulated);
 
-// startProgram(), then the event loop until the main window closes.
-int runProgram(platform::DriverHost& host);
+// The port backend QUILLMOR_PORTS names, read once as the program starts; an unknown value is
+// reported on stderr.
+platform::PortBackend portBackendAtStart();
+
+// Hands the backend to the serial component, startProgram(), then the event loop until the main
+// window closes.
+int runProgram(platform::DriverHost& host,
+               platform::PortBackend backend = platform::PortBackend::Simulated);
 
 }  // namespace app

@@ -8,8 +8,13 @@
 #include <string>
 
 #include "comm/comm_error.h"
+#include "platform/port_backend.h"
 
 namespace comm {
+
+// Where "ComN" names go; the program chooses once at start-up, before any port opens. Until
+// then it is the simulated PC.
+void usePortBackend(platform::PortBackend backend);
 
 // Line settings; the ordinal is the stored value. Setters keep the old value when handed an
 // ordinal outside the type (a list index of -1 passed straight through), so no table is ever

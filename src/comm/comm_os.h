@@ -85,14 +85,18 @@ inline constexpr double kMaxRateError = 0.03;
 // result is empty and error holds the system's error number.
 std::shared_ptr<OsPort> osOpen(const std::string& name, int& error);
 
-// How a device name is resolved: "ComN" (any case, N from 1) is simulated UART N while the
-// simulated PC is the backend (there are four), otherwise /dev/ttyS(N-1); a name with "/" is a path
-// used as it is; any other name is looked up under /dev.
+// The kind of device a name stands for: "ComN" (any case, N from 1) is simulated UART N while
+// the simulated PC is the backend (there are four), otherwise /dev/ttyS(N-1); a name with "/" is
+// a path used as it is; any other name is looked up under /dev.
 struct DeviceTarget {
-    int simulatedCom = 0;  // 1-4, or 0 for a path
-    std::string path;
+    enum Kind { kSimulatedUart, kTtyPath } kind = kTtyPath;
+    int simulatedCom = 0;  // 1-4 for a simulated UART
+    std::string path;      // for a tty path
 };
-DeviceTarget resolveDeviceName(const std::string& name, bool simulatedBackend);
+DeviceTarget resolveDeviceName(const std::string& name, platform::PortBackend backend);
+
+// A tty (or any other file) by its path, as the system's comm service opens a port.
+std::shared_ptr<OsPort> openTtyPort(const std::string& path, int& error);
 
 // One step above normal priority for the calling thread, where the system lets the process
 // raise it; otherwise the thread stays as it is (it costs latency, nothing else).

@@ -15,17 +15,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
-#include <deque>
-#include <iostream>
 #include <mutex>
 #include <shared_mutex>
 
 #include "comm/comm_os.h"
+#include "comm/driver_core.h"
 #include "comm/linux_baud.h"
 #include "comm/linux_termios.h"
-#include "platform/linux_driver_host.h"
-#include "sim/simulated_pc.h"
 
 namespace comm {
 
@@ -89,7 +85,6 @@ private:
     void pumpInput();
     void hangUp();
     void compareLineCounts();
-    void raise(uint32_t event) { pending_ |= event & mask_; }
     int modemBits(unsigned long request, int bits);
     int setLine(const termios& t, uint32_t bitsPerSecond);
 
@@ -107,19 +102,13 @@ private:
     std::atomic<bool> cancelled_{false};
 
     std::mutex state_;
-    std::deque<uint8_t> input_;  // the driver's input queue, ReadBufSize long
-    size_t inputCapacity_ = 4096;
-    uint32_t mask_ = 0;
-    uint32_t pending_ = 0;
-    uint32_t errors_ = 0;
+    DriverCore core_;
     bool hungUp_ = false;
     bool atEnd_ = false;  // a device that is not a tty read end of file (/dev/null)
     SteadyClock::time_point nextUntimedRead_{};
     bool draining_ = false;  // written data not yet gone: EV_TXEMPTY is owed
     bool countsKnown_ = false;
     serial_icounter_struct counts_{};
-    // The flag word and characters as last set; termios knows only part of them.
-    Dcb dcb_;
 };
 
 LinuxPort::LinuxPort(int fd, bool characterDevice)
@@ -129,15 +118,16 @@ LinuxPort::LinuxPort(int fd, bool characterDevice)
       fd_(fd),
       closeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       kickFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    dcb_.Flags = kDcbBinary | kDcbDtrControlEnable | kDcbRtsControlEnable;
     termios t{};
     if (::tcgetattr(fd_, &t) == 0) {
+        Dcb dcb = core_.dcb();
         if (t.c_cflag & CRTSCTS)
-            dcb_.Flags =
-                (dcb_.Flags & ~kDcbRtsControlMask) | kDcbOutxCtsFlow | kDcbRtsControlHandshake;
-        if (t.c_iflag & IXON) dcb_.Flags |= kDcbOutX;
-        if (t.c_iflag & IXOFF) dcb_.Flags |= kDcbInX;
-        if (t.c_iflag & INPCK) dcb_.Flags |= kDcbParity;
+            dcb.Flags =
+                (dcb.Flags & ~kDcbRtsControlMask) | kDcbOutxCtsFlow | kDcbRtsControlHandshake;
+        if (t.c_iflag & IXON) dcb.Flags |= kDcbOutX;
+        if (t.c_iflag & IXOFF) dcb.Flags |= kDcbInX;
+        if (t.c_iflag & INPCK) dcb.Flags |= kDcbParity;
+        core_.setDcb(dcb);
     }
 }
 
@@ -160,7 +150,7 @@ int LinuxPort::setupComm(uint32_t inQueue, uint32_t) {
     std::shared_lock fdGuard(fdLock_);
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    inputCapacity_ = inQueue == 0 ? 1 : inQueue;
+    core_.setCapacity(inQueue);
     signal(kickFd_);
     return 0;
 }
@@ -173,7 +163,7 @@ int LinuxPort::getCommState(Dcb& dcb) {
     uint32_t speed = 0;
     if (int error = linux_baud::getLineSpeed(fd_, speed)) return error;
     std::lock_guard guard(state_);
-    dcb = dcb_;
+    dcb = core_.dcb();
     dcb.BaudRate = speed;
     switch (t.c_cflag & CSIZE) {
         case CS5:
@@ -226,7 +216,7 @@ int LinuxPort::setCommState(const Dcb& dcb) {
         modemBits(rtsControl == 0 ? TIOCMBIC : TIOCMBIS, TIOCM_RTS);
 
     std::lock_guard guard(state_);
-    dcb_ = dcb;
+    core_.setDcb(dcb);
     return 0;
 }
 
@@ -264,8 +254,7 @@ int LinuxPort::setCommMask(uint32_t mask) {
     std::shared_lock fdGuard(fdLock_);
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    mask_ = mask;
-    pending_ = 0;
+    core_.setMask(mask);
     countsKnown_ = ::ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
     signal(kickFd_);
     return 0;
@@ -275,15 +264,11 @@ int LinuxPort::setCommMask(uint32_t mask) {
 // EV_RXCHAR, and bytes waiting unread never wake the watcher again.
 void LinuxPort::pumpInput() {
     if (!tty_ && SteadyClock::now() < nextUntimedRead_) return;
-    while (!hungUp_ && !atEnd_ && input_.size() < inputCapacity_) {
+    while (!hungUp_ && !atEnd_ && !core_.full()) {
         uint8_t chunk[4096];
-        const size_t room = std::min(sizeof chunk, inputCapacity_ - input_.size());
-        const ssize_t n = ::read(fd_, chunk, room);
+        const ssize_t n = ::read(fd_, chunk, std::min(sizeof chunk, core_.room()));
         if (n > 0) {
-            input_.insert(input_.end(), chunk, chunk + n);
-            raise(EV_RXCHAR);
-            for (ssize_t i = 0; i < n; ++i)
-                if (chunk[i] == static_cast<uint8_t>(dcb_.EvtChar)) raise(EV_RXFLAG);
+            core_.receive(chunk, static_cast<size_t>(n));
             if (!tty_) {
                 nextUntimedRead_ = SteadyClock::now() + kUntimedReadInterval;
                 return;
@@ -306,31 +291,24 @@ void LinuxPort::pumpInput() {
 void LinuxPort::hangUp() {
     if (hungUp_) return;
     hungUp_ = true;
-    errors_ |= CE_IOE;
-    raise(EV_ERR);
+    core_.reportErrors(CE_IOE);
 }
 
 void LinuxPort::compareLineCounts() {
     if (!countsKnown_) return;
     serial_icounter_struct now{};
     if (::ioctl(fd_, TIOCGICOUNT, &now) != 0) return;
-    if (now.cts != counts_.cts) raise(EV_CTS);
-    if (now.dsr != counts_.dsr) raise(EV_DSR);
-    if (now.dcd != counts_.dcd) raise(EV_RLSD);
-    if (now.rng != counts_.rng) raise(EV_RING);
+    if (now.cts != counts_.cts) core_.raise(EV_CTS);
+    if (now.dsr != counts_.dsr) core_.raise(EV_DSR);
+    if (now.dcd != counts_.dcd) core_.raise(EV_RLSD);
+    if (now.rng != counts_.rng) core_.raise(EV_RING);
     uint32_t errors = 0;
-    if (now.brk != counts_.brk) {
-        errors |= CE_BREAK;
-        raise(EV_BREAK);
-    }
+    if (now.brk != counts_.brk) errors |= CE_BREAK;
     if (now.frame != counts_.frame) errors |= CE_FRAME;
     if (now.parity != counts_.parity) errors |= CE_RXPARITY;
     if (now.overrun != counts_.overrun) errors |= CE_OVERRUN;
     if (now.buf_overrun != counts_.buf_overrun) errors |= CE_RXOVER;
-    if (errors) {
-        errors_ |= errors;
-        if (errors & ~CE_BREAK) raise(EV_ERR);
-    }
+    core_.reportErrors(errors);
     counts_ = now;
 }
 
@@ -347,7 +325,7 @@ OsPort::Wait LinuxPort::waitCommEvent(uint32_t& events, int& error) {
         int timeoutMs = -1;
         {
             std::lock_guard guard(state_);
-            if (mask_ == 0) {
+            if (!core_.waitable()) {
                 error = EINVAL;
                 return Wait::kFailed;
             }
@@ -357,20 +335,19 @@ OsPort::Wait LinuxPort::waitCommEvent(uint32_t& events, int& error) {
                 int queued = 0;
                 if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
                     draining_ = false;
-                    raise(EV_TXEMPTY);
+                    core_.raise(EV_TXEMPTY);
                 }
             }
-            if (pending_) {
-                events = pending_;
-                pending_ = 0;
+            if (core_.eventsPending()) {
+                events = core_.takeEvents();
                 return Wait::kEvent;
             }
             // A hung-up tty and a device at its end poll readable for ever: only close or
             // stop can matter now.
-            const bool readable = !hungUp_ && !atEnd_ && input_.size() < inputCapacity_;
+            const bool readable = !hungUp_ && !atEnd_ && !core_.full();
             const bool untimedRest = !tty_ && SteadyClock::now() < nextUntimedRead_;
             if (readable && !untimedRest) count = 3;
-            if (!hungUp_ && countsKnown_ && (mask_ & kLineCountEvents))
+            if (!hungUp_ && countsKnown_ && (core_.mask() & kLineCountEvents))
                 timeoutMs = kLineCountPollMs;
             if (draining_) timeoutMs = kTxDrainPollMs;
             if (readable && untimedRest) {
@@ -398,9 +375,8 @@ int LinuxPort::clearCommError(uint32_t& errors, ComStat& stat) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
     pumpInput();
-    errors = errors_;
-    errors_ = 0;
-    stat.cbInQue = static_cast<uint32_t>(input_.size());
+    errors = core_.takeErrors();
+    stat.cbInQue = static_cast<uint32_t>(core_.queued());
     int queued = 0;
     stat.cbOutQue = ::ioctl(fd_, TIOCOUTQ, &queued) == 0 ? static_cast<uint32_t>(queued) : 0;
     return 0;
@@ -411,7 +387,7 @@ int LinuxPort::purgeComm(uint32_t flags) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
     if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) {
-        input_.clear();
+        core_.clearInput();
         ::tcflush(fd_, TCIFLUSH);
         signal(kickFd_);
     }
@@ -424,12 +400,10 @@ OsPort::Transfer LinuxPort::read(uint8_t* buffer, int32_t count, int32_t) {
     std::shared_lock fdGuard(fdLock_);
     if (closed_) return Transfer{Transfer::kFailed, 0, EBADF};
     std::lock_guard guard(state_);
-    const bool wasFull = input_.size() >= inputCapacity_;
+    const bool wasFull = core_.full();
     pumpInput();
-    if (input_.empty() && hungUp_) return Transfer{Transfer::kFailed, 0, EIO};
-    const size_t n = std::min(input_.size(), static_cast<size_t>(count));
-    std::copy_n(input_.begin(), n, buffer);
-    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    if (core_.queued() == 0 && hungUp_) return Transfer{Transfer::kFailed, 0, EIO};
+    const size_t n = core_.take(buffer, static_cast<size_t>(count));
     if (wasFull && n > 0) signal(kickFd_);
     return Transfer{Transfer::kDone, static_cast<int32_t>(n), 0};
 }
@@ -509,18 +483,10 @@ int LinuxPort::getProviderSubType(int32_t& type) {
     return 0;
 }
 
-bool simulatedBackend() {
-    return platform::portBackendFromSetting(std::getenv("QUILLMOR_PORTS"), std::cerr) ==
-           platform::PortBackend::Simulated;
-}
-
 }  // namespace
 
-std::shared_ptr<OsPort> osOpen(const std::string& name, int& error) {
-    const DeviceTarget target = resolveDeviceName(name, simulatedBackend());
-    if (target.simulatedCom != 0)
-        return openSimulatedPort(sim::SimulatedPc::instance(), target.simulatedCom, error);
-    const int fd = ::open(target.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+std::shared_ptr<OsPort> openTtyPort(const std::string& path, int& error) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = errno;
         return nullptr;

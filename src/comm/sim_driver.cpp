@@ -14,43 +14,18 @@
 #include <utility>
 
 #include "comm/comm_os.h"
+#include "comm/driver_core.h"
 #include "sim/simulated_pc.h"
-#include "sim/uart16550.h"
+#include "uart/registers.h"
 
 namespace comm {
 
 namespace {
 
-constexpr std::array<uint16_t, 4> kComBase = {0x3F8, 0x2F8, 0x3E8, 0x2E8};
+using namespace uart;
 
-constexpr uint8_t kIerAll = 0x0F;  // received data, THR empty, line status, modem status
-constexpr uint8_t kIerReceivedData = 0x01;
-constexpr uint8_t kIirNoInterrupt = 0x01;
-constexpr uint8_t kIirIdMask = 0x0F;
-constexpr uint8_t kIirModemStatus = 0x00;
-constexpr uint8_t kIirThrEmpty = 0x02;
-constexpr uint8_t kIirReceived = 0x04;
-constexpr uint8_t kIirLineStatus = 0x06;
-constexpr uint8_t kIirTimeout = 0x0C;
 // FIFOs on and cleared, receiver trigger at 8 bytes as PC drivers program a 16550A.
-constexpr uint8_t kFcrOn = 0x87;
-constexpr uint8_t kFcrClearRx = 0x02;
-constexpr uint8_t kFcrClearTx = 0x04;
-constexpr uint8_t kLcrDlab = 0x80;
-constexpr uint8_t kLcrBreak = 0x40;
-constexpr uint8_t kMcrDtr = 0x01;
-constexpr uint8_t kMcrRts = 0x02;
-constexpr uint8_t kMcrOut2 = 0x08;  // gates the UART's interrupt onto the PC's IRQ line
-constexpr uint8_t kLsrDataReady = 0x01;
-constexpr uint8_t kLsrOverrun = 0x02;
-constexpr uint8_t kLsrParity = 0x04;
-constexpr uint8_t kLsrFraming = 0x08;
-constexpr uint8_t kLsrBreak = 0x10;
-constexpr uint8_t kMsrDeltaCts = 0x01;
-constexpr uint8_t kMsrDeltaDsr = 0x02;
-constexpr uint8_t kMsrTrailingRi = 0x04;
-constexpr uint8_t kMsrDeltaDcd = 0x08;
-constexpr uint8_t kMsrCts = 0x10;
+constexpr uint8_t kFcrOn = kFcrEnable | kFcrClearRx | kFcrClearTx | kFcrTrigger8;
 constexpr size_t kTxFifo = 16;
 // A driver services one interrupt until the UART has nothing more to say; this bounds a pass
 // in case another program keeps reading the same registers under it.
@@ -100,7 +75,6 @@ private:
     void releaseReceiver();
     void transmit();
     void noteModemStatus(uint8_t msr);
-    void raise(uint32_t event) { pending_ |= event & mask_; }
 
     sim::SimulatedPc& pc_;
     const int com_;
@@ -113,36 +87,29 @@ private:
     std::mutex state_;
     std::condition_variable changed_;
     bool cancelled_ = false;
-    std::deque<uint8_t> input_;
-    size_t inputCapacity_ = 4096;
+    DriverCore core_;
     std::deque<uint8_t> output_;
     bool transmitting_ = false;  // bytes went into THR and its empty interrupt is still due
     bool txEmptyOwed_ = false;   // data was sent since the last EV_TXEMPTY
     bool heldByXoff_ = false;
-    bool receiverHeld_ = false;  // the input queue is full: what arrives waits in the UART
-    uint8_t lcr_ = 0x03;
+    bool receiverHeld_ = false;     // the input queue is full: what arrives waits in the UART
+    uint8_t lcr_ = kLcrWordLength;  // 8 data bits, no parity, 1 stop bit
     uint8_t mcr_ = kMcrDtr | kMcrRts | kMcrOut2;
     uint8_t msr_ = 0;
-    uint32_t mask_ = 0;
-    uint32_t pending_ = 0;
-    uint32_t errors_ = 0;
-    Dcb dcb_;
 };
 
 SimPort::SimPort(sim::SimulatedPc& pc, int com)
     : pc_(pc), com_(com), base_(kComBase[com - 1]), handle_(nextHandle++) {
-    dcb_.Flags = kDcbBinary | kDcbDtrControlEnable | kDcbRtsControlEnable;
-    out(sim::reg::kIerDlm, 0);
-    out(sim::reg::kIirFcr, kFcrOn);
+    out(reg::kIerDlm, 0);
+    out(reg::kIirFcr, kFcrOn);
     // What the UART held from before is not ours: stale status and data are read away.
-    in(sim::reg::kLsr);
-    in(sim::reg::kRbrThrDll);
-    in(sim::reg::kIirFcr);
-    msr_ = in(sim::reg::kMsr);
-    Dcb initial = dcb_;
-    setCommState(initial);
-    out(sim::reg::kMcr, mcr_);
-    out(sim::reg::kIerDlm, kIerAll);
+    in(reg::kLsr);
+    in(reg::kRbrThrDll);
+    in(reg::kIirFcr);
+    msr_ = in(reg::kMsr);
+    setCommState(Dcb(core_.dcb()));
+    out(reg::kMcr, mcr_);
+    out(reg::kIerDlm, kIerAll);
     isr_ = std::thread([this] { interruptThread(); });
 }
 
@@ -158,10 +125,10 @@ void SimPort::close() {
     {
         std::lock_guard guard(state_);
         // As a driver's close: interrupts off, DTR, RTS and OUT2 dropped, no break left on.
-        out(sim::reg::kIerDlm, 0);
-        out(sim::reg::kMcr, 0);
+        out(reg::kIerDlm, 0);
+        out(reg::kMcr, 0);
         lcr_ &= static_cast<uint8_t>(~kLcrBreak);
-        out(sim::reg::kLcr, lcr_);
+        out(reg::kLcr, lcr_);
         changed_.notify_all();
     }
     std::lock_guard guard(claimsLock);
@@ -181,20 +148,20 @@ void SimPort::interruptThread() {
 
 void SimPort::service() {
     for (int round = 0; round < kMaxServiceRounds; ++round) {
-        const uint8_t iir = in(sim::reg::kIirFcr);
-        if (iir & kIirNoInterrupt) return;
+        const uint8_t iir = in(reg::kIirFcr);
+        if (iir & kIirNone) return;
         switch (iir & kIirIdMask) {
-            case kIirLineStatus:
-            case kIirReceived:
+            case kIirRls:
+            case kIirRda:
             case kIirTimeout:
-                receiveAll(in(sim::reg::kLsr));
+                receiveAll(in(reg::kLsr));
                 break;
-            case kIirThrEmpty:
+            case kIirThre:
                 transmitting_ = false;
                 transmit();
                 break;
-            case kIirModemStatus:
-                noteModemStatus(in(sim::reg::kMsr));
+            case kIirMs:
+                noteModemStatus(in(reg::kMsr));
                 break;
             default:
                 return;
@@ -204,15 +171,11 @@ void SimPort::service() {
 
 void SimPort::noteLineStatus(uint8_t lsr) {
     uint32_t errors = 0;
-    if (lsr & kLsrOverrun) errors |= CE_OVERRUN;
-    if (lsr & kLsrParity) errors |= CE_RXPARITY;
-    if (lsr & kLsrFraming) errors |= CE_FRAME;
-    if (lsr & kLsrBreak) {
-        errors |= CE_BREAK;
-        raise(EV_BREAK);
-    }
-    if (errors & ~CE_BREAK) raise(EV_ERR);
-    errors_ |= errors;
+    if (lsr & kLsrOe) errors |= CE_OVERRUN;
+    if (lsr & kLsrPe) errors |= CE_RXPARITY;
+    if (lsr & kLsrFe) errors |= CE_FRAME;
+    if (lsr & kLsrBi) errors |= CE_BREAK;
+    core_.reportErrors(errors);
 }
 
 // Reading LSR clears its error bits, which belong to the byte at the top of the FIFO: each
@@ -220,60 +183,58 @@ void SimPort::noteLineStatus(uint8_t lsr) {
 void SimPort::receiveAll(uint8_t lsr) {
     for (;;) {
         noteLineStatus(lsr);
-        if (!(lsr & kLsrDataReady)) return;
+        if (!(lsr & kLsrDr)) return;
         // With its queue full the driver leaves the bytes in the UART and stops their
         // interrupt until the program reads: a pseudo-terminal's wire then waits, a cable's
         // partner overruns the FIFO, and nothing already taken is thrown away.
-        if (input_.size() >= inputCapacity_) {
-            if (!std::exchange(receiverHeld_, true))
-                out(sim::reg::kIerDlm, kIerAll & ~kIerReceivedData);
+        if (core_.full()) {
+            if (!std::exchange(receiverHeld_, true)) out(reg::kIerDlm, kIerAll & ~kIerRda);
             return;
         }
-        const uint8_t byte = in(sim::reg::kRbrThrDll);
+        const uint8_t byte = in(reg::kRbrThrDll);
         // A break arrives as a null character with BI; it is the event, not data.
-        if (!(lsr & kLsrBreak)) store(byte);
-        lsr = in(sim::reg::kLsr);
+        if (!(lsr & kLsrBi)) store(byte);
+        lsr = in(reg::kLsr);
     }
 }
 
 void SimPort::store(uint8_t byte) {
-    if (dcb_.Flags & kDcbOutX) {
-        if (byte == static_cast<uint8_t>(dcb_.XoffChar)) {
+    const Dcb& dcb = core_.dcb();
+    if (dcb.Flags & kDcbOutX) {
+        if (byte == static_cast<uint8_t>(dcb.XoffChar)) {
             heldByXoff_ = true;
             return;
         }
-        if (byte == static_cast<uint8_t>(dcb_.XonChar)) {
+        if (byte == static_cast<uint8_t>(dcb.XonChar)) {
             heldByXoff_ = false;
             transmit();
             return;
         }
     }
-    if ((dcb_.Flags & kDcbNull) && byte == 0) return;
-    input_.push_back(byte);
-    raise(EV_RXCHAR);
-    if (byte == static_cast<uint8_t>(dcb_.EvtChar)) raise(EV_RXFLAG);
+    if ((dcb.Flags & kDcbNull) && byte == 0) return;
+    core_.receive(&byte, 1);
 }
 
 void SimPort::releaseReceiver() {
-    if (!receiverHeld_ || input_.size() >= inputCapacity_) return;
+    if (!receiverHeld_ || core_.full()) return;
     receiverHeld_ = false;
-    out(sim::reg::kIerDlm, kIerAll);
+    out(reg::kIerDlm, kIerAll);
 }
 
 // Fills the transmitter FIFO while THR is empty; the THR-empty interrupt after the last byte
 // is the EV_TXEMPTY of the output queue.
 void SimPort::transmit() {
     if (transmitting_) return;
-    const bool ctsHeld = (dcb_.Flags & kDcbOutxCtsFlow) && !(msr_ & kMsrCts);
+    const bool ctsHeld = (core_.dcb().Flags & kDcbOutxCtsFlow) && !(msr_ & kMsrCts);
     if (output_.empty() || heldByXoff_ || ctsHeld) {
         if (output_.empty() && txEmptyOwed_) {
             txEmptyOwed_ = false;
-            raise(EV_TXEMPTY);
+            core_.raise(EV_TXEMPTY);
         }
         return;
     }
     for (size_t n = 0; n < kTxFifo && !output_.empty(); ++n) {
-        out(sim::reg::kRbrThrDll, output_.front());
+        out(reg::kRbrThrDll, output_.front());
         output_.pop_front();
     }
     transmitting_ = true;
@@ -281,10 +242,10 @@ void SimPort::transmit() {
 }
 
 void SimPort::noteModemStatus(uint8_t msr) {
-    if (msr & kMsrDeltaCts) raise(EV_CTS);
-    if (msr & kMsrDeltaDsr) raise(EV_DSR);
-    if (msr & kMsrTrailingRi) raise(EV_RING);
-    if (msr & kMsrDeltaDcd) raise(EV_RLSD);
+    if (msr & kMsrDcts) core_.raise(EV_CTS);
+    if (msr & kMsrDdsr) core_.raise(EV_DSR);
+    if (msr & kMsrTeri) core_.raise(EV_RING);
+    if (msr & kMsrDdcd) core_.raise(EV_RLSD);
     const bool ctsRose = !(msr_ & kMsrCts) && (msr & kMsrCts);
     msr_ = msr;
     if (ctsRose) transmit();
@@ -293,7 +254,7 @@ void SimPort::noteModemStatus(uint8_t msr) {
 int SimPort::setupComm(uint32_t inQueue, uint32_t) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    inputCapacity_ = inQueue == 0 ? 1 : inQueue;
+    core_.setCapacity(inQueue);
     releaseReceiver();
     return 0;
 }
@@ -301,7 +262,7 @@ int SimPort::setupComm(uint32_t inQueue, uint32_t) {
 int SimPort::getCommState(Dcb& dcb) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    dcb = dcb_;
+    dcb = core_.dcb();
     return 0;
 }
 
@@ -317,48 +278,50 @@ int SimPort::setCommState(const Dcb& dcb) {
         std::fabs(kClockHz / divisor - dcb.BaudRate) > kMaxRateError * dcb.BaudRate)
         return EINVAL;
     if (closed_) return EBADF;
-    static constexpr uint8_t kParityBits[] = {0x00, 0x08, 0x18, 0x28, 0x38};
+    // None, odd, even, mark, space.
+    static constexpr uint8_t kParityBits[] = {0, kLcrParity, kLcrParity | kLcrEvenParity,
+                                              kLcrParity | kLcrStickParity,
+                                              kLcrParity | kLcrEvenParity | kLcrStickParity};
     std::lock_guard guard(state_);
     uint8_t lcr =
         static_cast<uint8_t>((dcb.ByteSize - 5) | kParityBits[dcb.Parity] | (lcr_ & kLcrBreak));
     // One stop-bit switch: 1.5 stop bits with 5-bit words, 2 otherwise.
-    if (dcb.StopBits != 0) lcr |= 0x04;
+    if (dcb.StopBits != 0) lcr |= kLcrStop2;
     const auto latch = static_cast<uint16_t>(divisor);
-    out(sim::reg::kLcr, lcr | kLcrDlab);
-    out(sim::reg::kRbrThrDll, static_cast<uint8_t>(latch & 0xFF));
-    out(sim::reg::kIerDlm, static_cast<uint8_t>(latch >> 8));
-    out(sim::reg::kLcr, lcr);
+    out(reg::kLcr, lcr | kLcrDlab);
+    out(reg::kRbrThrDll, static_cast<uint8_t>(latch & 0xFF));
+    out(reg::kIerDlm, static_cast<uint8_t>(latch >> 8));
+    out(reg::kLcr, lcr);
     lcr_ = lcr;
     const uint32_t dtrControl = dcb.Flags & kDcbDtrControlMask;
     const uint32_t rtsControl = dcb.Flags & kDcbRtsControlMask;
     mcr_ = static_cast<uint8_t>((mcr_ & ~(kMcrDtr | kMcrRts)) | (dtrControl ? kMcrDtr : 0) |
                                 (rtsControl ? kMcrRts : 0));
-    out(sim::reg::kMcr, mcr_);
-    dcb_ = dcb;
+    out(reg::kMcr, mcr_);
+    core_.setDcb(dcb);
     return 0;
 }
 
 int SimPort::setCommMask(uint32_t mask) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    mask_ = mask;
-    pending_ = 0;
+    core_.setMask(mask);
     return 0;
 }
 
 OsPort::Wait SimPort::waitCommEvent(uint32_t& events, int& error) {
     std::unique_lock guard(state_);
-    if (mask_ == 0) {
+    if (!core_.waitable()) {
         error = EINVAL;
         return Wait::kFailed;
     }
-    changed_.wait(guard, [this] { return cancelled_ || closed_ || pending_ != 0; });
+    changed_.wait(guard, [this] { return cancelled_ || closed_ || core_.eventsPending(); });
     if (cancelled_) return Wait::kCancelled;
     if (closed_) {
         error = EBADF;
         return Wait::kFailed;
     }
-    events = std::exchange(pending_, 0);
+    events = core_.takeEvents();
     return Wait::kEvent;
 }
 
@@ -371,8 +334,8 @@ void SimPort::cancelWait() {
 int SimPort::clearCommError(uint32_t& errors, ComStat& stat) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    errors = std::exchange(errors_, 0);
-    stat.cbInQue = static_cast<uint32_t>(input_.size());
+    errors = core_.takeErrors();
+    stat.cbInQue = static_cast<uint32_t>(core_.queued());
     stat.cbOutQue = static_cast<uint32_t>(output_.size());
     return 0;
 }
@@ -382,7 +345,7 @@ int SimPort::purgeComm(uint32_t flags) {
     std::lock_guard guard(state_);
     uint8_t fcr = kFcrOn & ~(kFcrClearRx | kFcrClearTx);
     if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) {
-        input_.clear();
+        core_.clearInput();
         fcr |= kFcrClearRx;
         releaseReceiver();
     }
@@ -390,7 +353,7 @@ int SimPort::purgeComm(uint32_t flags) {
         output_.clear();
         fcr |= kFcrClearTx;
     }
-    out(sim::reg::kIirFcr, fcr);
+    out(reg::kIirFcr, fcr);
     changed_.notify_all();
     return 0;
 }
@@ -398,9 +361,7 @@ int SimPort::purgeComm(uint32_t flags) {
 OsPort::Transfer SimPort::read(uint8_t* buffer, int32_t count, int32_t) {
     if (closed_) return Transfer{Transfer::kFailed, 0, EBADF};
     std::lock_guard guard(state_);
-    const size_t n = std::min(input_.size(), static_cast<size_t>(count));
-    std::copy_n(input_.begin(), n, buffer);
-    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    const size_t n = core_.take(buffer, static_cast<size_t>(count));
     releaseReceiver();
     return Transfer{Transfer::kDone, static_cast<int32_t>(n), 0};
 }
@@ -440,13 +401,13 @@ int SimPort::escapeCommFunction(uint32_t code) {
         case CLRDTR: {
             const uint8_t bit = (code == SETRTS || code == CLRRTS) ? kMcrRts : kMcrDtr;
             mcr_ = (code == SETRTS || code == SETDTR) ? (mcr_ | bit) : (mcr_ & ~bit);
-            out(sim::reg::kMcr, mcr_);
+            out(reg::kMcr, mcr_);
             return 0;
         }
         case SETBREAK:
         case CLRBREAK:
             lcr_ = code == SETBREAK ? (lcr_ | kLcrBreak) : (lcr_ & ~kLcrBreak);
-            out(sim::reg::kLcr, lcr_);
+            out(reg::kLcr, lcr_);
             return 0;
         default:
             return EINVAL;
@@ -458,7 +419,7 @@ int SimPort::escapeCommFunction(uint32_t code) {
 int SimPort::getCommModemStatus(uint32_t& status) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    noteModemStatus(in(sim::reg::kMsr));
+    noteModemStatus(in(reg::kMsr));
     changed_.notify_all();
     status = msr_ & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
     return 0;

@@ -56,12 +56,12 @@ std::vector<std::string> blockRecord(const LoggedRegister& reg, int64_t count,
 }  // namespace
 
 LogPane changeLogPane(int offset) {
-    if (offset == 0) return LogPane::Right;
+    if (offset == uart::reg::kRbrThrDll) return LogPane::Right;
     return isBlockOffset(offset) ? LogPane::Left : LogPane::None;
 }
 
 bool changeIsLogged(int offset, std::string_view presetText, bool dataControlChecked) {
-    if (offset == 0) return dataControlChecked;
+    if (offset == uart::reg::kRbrThrDll) return dataControlChecked;
     return isBlockOffset(offset) &&
            std::find(kUartPresets.begin(), kUartPresets.end(), presetText) != kUartPresets.end();
 }
@@ -69,7 +69,7 @@ bool changeIsLogged(int offset, std::string_view presetText, bool dataControlChe
 std::vector<std::string> changeRecord(int offset, int64_t count, const RecordTexts& texts,
                                       const std::function<uint8_t()>& readRegister,
                                       const TimeSource& now) {
-    if (offset == 0) {
+    if (offset == uart::reg::kRbrThrDll) {
         return {concat({" ", timeText(now()), "   ", texts.hex, "      ", texts.bits, "     ",
                         " [ ", std::to_string(count), " ]", "     ", texts.decimal})};
     }

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "uart/registers.h"
+
 namespace monitor {
 
 // The register change log: the records that a change of a register's bit string writes into a
@@ -55,8 +57,8 @@ struct LoggedRegister {
     constexpr BitStyle style(int bit) const { return bit < 4 ? lowBitStyle : BitStyle::Narrow; }
 };
 
-inline constexpr int kFirstBlockOffset = 1;
-inline constexpr int kLastBlockOffset = 6;
+inline constexpr int kFirstBlockOffset = uart::reg::kIerDlm;
+inline constexpr int kLastBlockOffset = uart::reg::kMsr;
 
 // Offsets +1 to +6, in order.
 inline constexpr std::array<LoggedRegister, 6> kLoggedRegisters = {{

@@ -136,9 +136,8 @@ std::string portDeviceTrouble(const std::string& device, int error,
     }
 }
 
-LinuxDriverHost::LinuxDriverHost()
-    : LinuxDriverHost(LinuxDriverHostConfig{
-          .backend = portBackendFromSetting(std::getenv("QUILLMOR_PORTS"), std::cerr)}) {
+LinuxDriverHost::LinuxDriverHost(PortBackend backend)
+    : LinuxDriverHost(LinuxDriverHostConfig{.backend = backend}) {
     if (const char* helper = std::getenv("QUILLMOR_PORT_HELPER"); helper != nullptr && *helper)
         config_.portHelper = helper;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/driver_host.h"
+#include "platform/port_backend.h"
 #include "platform/port_helper.h"
 
 namespace sim {
@@ -18,13 +19,6 @@ namespace platform {
 
 // One open of the driver device; defined with the Linux driver host.
 class PortDevice;
-
-// Where the Linux driver host takes its I/O ports from.
-enum class PortBackend {
-    Simulated,  // the built-in simulated PC
-    DevPort,    // the kernel's port device: real hardware, needs CAP_SYS_RAWIO
-    None,       // no driver at all
-};
 
 // Reads a QUILLMOR_PORTS value: "sim", empty or unset (nullptr) is the simulated PC,
 // "/dev/port" the kernel's device, "none" no driver. Any other value is reported as one line on
@@ -68,10 +62,10 @@ struct LinuxDriverHostConfig {
 // Windows calls would give. Like the component it serves, a host is used by one thread.
 class LinuxDriverHost : public DriverHost {
 public:
-    // The backend named by QUILLMOR_PORTS, read now; an unknown value is reported on stderr.
-    // QUILLMOR_PORT_HELPER, when set, names another port helper: harmless, since a helper's
-    // power comes from its own installed file, not from who starts it.
-    LinuxDriverHost();
+    // The backend chosen at start-up. QUILLMOR_PORT_HELPER, when set, names another port
+    // helper: harmless, since a helper's power comes from its own installed file, not from who
+    // starts it.
+    explicit LinuxDriverHost(PortBackend backend);
     explicit LinuxDriverHost(LinuxDriverHostConfig config);
     ~LinuxDriverHost() override;
     LinuxDriverHost(const LinuxDriverHost&) = delete;

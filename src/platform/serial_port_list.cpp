@@ -2,15 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <ostream>
 #include <string_view>
 #include <system_error>
 #include <tuple>
-
-#include "platform/linux_driver_host.h"
 
 namespace platform {
 
@@ -63,10 +59,7 @@ std::vector<std::string> serialPortNames(const std::string& sysfsRoot, bool simu
     return ports;
 }
 
-std::vector<std::string> installedSerialPorts() {
-    // The driver host reports an unknown backend name itself; this reading stays quiet.
-    std::ostream quiet(nullptr);
-    const PortBackend backend = portBackendFromSetting(std::getenv("QUILLMOR_PORTS"), quiet);
+std::vector<std::string> installedSerialPorts(PortBackend backend) {
     return serialPortNames("/sys", backend == PortBackend::Simulated);
 }
 

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/port_backend.h"
+
 namespace platform {
 
 // The machine's serial ports, in the order a user expects to read them: the simulated COM1 to
@@ -14,7 +16,7 @@ namespace platform {
 // them; those report type 0 (no UART) and are left out.
 std::vector<std::string> serialPortNames(const std::string& sysfsRoot, bool simulatedPc);
 
-// serialPortNames() for this machine: /sys and the backend QUILLMOR_PORTS selects.
-std::vector<std::string> installedSerialPorts();
+// serialPortNames() for this machine's /sys with the backend chosen at start-up.
+std::vector<std::string> installedSerialPorts(PortBackend backend);
 
 }  // namespace platform

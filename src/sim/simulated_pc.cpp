@@ -26,8 +26,6 @@ namespace sim {
 
 namespace {
 
-constexpr std::array<uint16_t, 4> kComBase = {0x3F8, 0x2F8, 0x3E8, 0x2E8};
-
 // What answers at a port: 0 is nobody, so the port floats at $FF.
 enum Device : uint8_t {
     kNone = 0,
@@ -96,7 +94,8 @@ SimulatedPc::SimulatedPc(const Clock& clock, PcConfig config)
     Impl& pc = *impl_;
     const int64_t now = clock_.nowNs();
     for (int n = 0; n < 4; ++n) {
-        for (int k = 0; k < 8; ++k) pc.owner[kComBase[n] + k] = static_cast<uint8_t>(kCom1 + n);
+        for (int k = 0; k < 8; ++k)
+            pc.owner[uart::kComBase[n] + k] = static_cast<uint8_t>(kCom1 + n);
     }
     pc.owner[0x42] = kPitChannel2;
     pc.owner[0x43] = kPitControl;
@@ -194,7 +193,7 @@ uint8_t SimulatedPc::in(uint16_t port) {
             const int n = device - kCom1;
             const auto offset = static_cast<uint8_t>(port & 7);
             const uint8_t value = pc.uarts[n].read(offset, now);
-            if (offset == reg::kRbrThrDll && pc.ptys[n]) pc.ptys[n]->receiverRead(now);
+            if (offset == uart::reg::kRbrThrDll && pc.ptys[n]) pc.ptys[n]->receiverRead(now);
             return value;
         }
     }
@@ -251,8 +250,8 @@ bool SimulatedPc::waitForInterrupt(int com, std::chrono::nanoseconds maxWait,
         if (cancelled()) return false;
         const int64_t now = clock_.nowNs();
         pc.advanceAll(now);
-        constexpr uint8_t kMcrOut2 = 0x08;
-        if (uart.interruptPending(now) && (uart.read(reg::kMcr, now) & kMcrOut2)) return true;
+        if (uart.interruptPending(now) && (uart.read(uart::reg::kMcr, now) & uart::kMcrOut2))
+            return true;
         const RealClock::time_point realNow = RealClock::now();
         if (realNow >= deadline) return false;
         // Any UART's next event may raise ours (a partner's character lands in our receiver).

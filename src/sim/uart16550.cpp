@@ -7,54 +7,9 @@ namespace sim {
 
 namespace {
 
-constexpr uint8_t kIerRda = 0x01;
-constexpr uint8_t kIerThre = 0x02;
-constexpr uint8_t kIerRls = 0x04;
-constexpr uint8_t kIerMs = 0x08;
-constexpr uint8_t kIerMask = 0x0F;
+using namespace uart;
 
-constexpr uint8_t kIirNone = 0x01;
-constexpr uint8_t kIirMs = 0x00;
-constexpr uint8_t kIirThre = 0x02;
-constexpr uint8_t kIirRda = 0x04;
-constexpr uint8_t kIirRls = 0x06;
-constexpr uint8_t kIirTimeout = 0x0C;
-constexpr uint8_t kIirFifosOn = 0xC0;
-
-constexpr uint8_t kFcrEnable = 0x01;
-constexpr uint8_t kFcrClearRx = 0x02;
-constexpr uint8_t kFcrClearTx = 0x04;
 constexpr size_t kRxTriggerLevels[4] = {1, 4, 8, 14};
-
-constexpr uint8_t kLcrFormat = 0x3F;
-constexpr uint8_t kLcrStop2 = 0x04;
-constexpr uint8_t kLcrParity = 0x08;
-constexpr uint8_t kLcrBreak = 0x40;
-constexpr uint8_t kLcrDlab = 0x80;
-
-constexpr uint8_t kMcrDtr = 0x01;
-constexpr uint8_t kMcrRts = 0x02;
-constexpr uint8_t kMcrLoop = 0x10;
-constexpr uint8_t kMcrMask = 0x1F;
-
-constexpr uint8_t kLsrDr = 0x01;
-constexpr uint8_t kLsrOe = 0x02;
-constexpr uint8_t kLsrPe = 0x04;
-constexpr uint8_t kLsrFe = 0x08;
-constexpr uint8_t kLsrBi = 0x10;
-constexpr uint8_t kLsrThre = 0x20;
-constexpr uint8_t kLsrTemt = 0x40;
-constexpr uint8_t kLsrFifoError = 0x80;
-constexpr uint8_t kLsrErrors = 0x1E;  // OE, PE, FE, BI
-
-constexpr uint8_t kMsrDcts = 0x01;
-constexpr uint8_t kMsrDdsr = 0x02;
-constexpr uint8_t kMsrTeri = 0x04;
-constexpr uint8_t kMsrDdcd = 0x08;
-constexpr uint8_t kMsrCts = 0x10;
-constexpr uint8_t kMsrDsr = 0x20;
-constexpr uint8_t kMsrRi = 0x40;
-constexpr uint8_t kMsrDcd = 0x80;
 
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 constexpr int64_t kCrystalHz = 1'843'200;
@@ -252,7 +207,7 @@ int64_t Uart16550::nextEventNs() const {
 // Start bit, word, parity and stop bits, each bit 16 clocks of the divided 1.8432 MHz crystal.
 // Counted in half bits for the 1.5 stop bits of a 5-bit word; rounded to the nearest ns.
 int64_t Uart16550::computeCharacterTimeNs() const {
-    const int64_t wordBits = 5 + (lcr_ & 0x03);
+    const int64_t wordBits = 5 + (lcr_ & kLcrWordLength);
     const int64_t parityBits = (lcr_ & kLcrParity) ? 1 : 0;
     int64_t stopHalfBits = 2;
     if (lcr_ & kLcrStop2) stopHalfBits = wordBits == 5 ? 3 : 4;
@@ -279,7 +234,7 @@ bool Uart16550::loopback() const {
     return (mcr_ & kMcrLoop) != 0;
 }
 uint8_t Uart16550::wordMask() const {
-    return static_cast<uint8_t>(0xFF >> (3 - (lcr_ & 0x03)));
+    return static_cast<uint8_t>(0xFF >> (3 - (lcr_ & kLcrWordLength)));
 }
 size_t Uart16550::fifoCapacity() const {
     return fifoEnabled_ ? kFifoSize : 1;
@@ -298,7 +253,7 @@ void Uart16550::writeThr(uint8_t value, int64_t nowNs) {
 
 void Uart16550::writeIer(uint8_t value) {
     const bool wasThre = (ier_ & kIerThre) != 0;
-    ier_ = value & kIerMask;
+    ier_ = value & kIerAll;
     if (!(ier_ & kIerThre)) {
         thrInterrupt_ = false;
     } else if (!wasThre && txFifo_.empty()) {
@@ -472,7 +427,7 @@ void Uart16550::updateModemInputs() {
     uint8_t bits = inputBits(lineInputs_);
     if (loopback()) {
         bits = static_cast<uint8_t>(((mcr_ & kMcrDtr) << 5) | ((mcr_ & kMcrRts) << 3) |
-                                    ((mcr_ & 0x0C) << 4));
+                                    ((mcr_ & (kMcrOut1 | kMcrOut2)) << 4));
     }
     const uint8_t changed = bits ^ msrInputs_;
     if (changed & kMsrCts) msrDeltas_ |= kMsrDcts;

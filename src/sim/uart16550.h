@@ -6,20 +6,9 @@
 #include <limits>
 
 #include "sim/serial_line.h"
+#include "uart/registers.h"
 
 namespace sim {
-
-// Register offsets of the 8250/16450/16550 family (DLAB switches offsets 0 and 1).
-namespace reg {
-inline constexpr uint8_t kRbrThrDll = 0;
-inline constexpr uint8_t kIerDlm = 1;
-inline constexpr uint8_t kIirFcr = 2;
-inline constexpr uint8_t kLcr = 3;
-inline constexpr uint8_t kMcr = 4;
-inline constexpr uint8_t kLsr = 5;
-inline constexpr uint8_t kMsr = 6;
-inline constexpr uint8_t kScr = 7;
-}  // namespace reg
 
 // A National Semiconductor PC16550D as a pure register machine: read(offset)/write(offset, value)
 // with the offset masked to 0-7, time passed in by the caller. Nothing here knows its base

@@ -30,6 +30,7 @@
 #include "monitor/register_table.h"
 #include "terminal/ansi_code_page.h"
 #include "terminal/owner_thread.h"
+#include "uart/registers.h"
 #include "widgets/command.h"
 #include "widgets/hint.h"
 
@@ -59,14 +60,15 @@ enum LightIndex { kRtsLight, kDtrLight, kXonLight, kBrkLight, kLopLight };
 struct LightBit {
     LightIndex light;
     int offset;
-    int bit;
+    uint8_t bit;
     monitor::Rgb lit;
 };
 // In the order the poll reads them.
-constexpr std::array<LightBit, 4> kLightBits = {{{kBrkLight, 3, 6, monitor::kYellow},
-                                                 {kRtsLight, 4, 1, monitor::kLime},
-                                                 {kDtrLight, 4, 0, monitor::kAqua},
-                                                 {kLopLight, 4, 4, monitor::kLime}}};
+constexpr std::array<LightBit, 4> kLightBits = {
+    {{kBrkLight, uart::reg::kLcr, uart::kLcrBreak, monitor::kYellow},
+     {kRtsLight, uart::reg::kMcr, uart::kMcrRts, monitor::kLime},
+     {kDtrLight, uart::reg::kMcr, uart::kMcrDtr, monitor::kAqua},
+     {kLopLight, uart::reg::kMcr, uart::kMcrLoop, monitor::kLime}}};
 
 struct ErrorText {
     uint32_t flag;
@@ -455,7 +457,7 @@ QColor TerminalPage::unlit() const {
 void TerminalPage::lightStep() {
     if (Comm1_.IsOpen()) {
         for (const LightBit& light : kLightBits) {
-            const bool lit = monitor_.readRegister(light.offset) >> light.bit & 1;
+            const bool lit = (monitor_.readRegister(light.offset) & light.bit) != 0;
             setLight(lights_[light.light], lit ? colour(light.lit) : unlit());
         }
         closedLightsShown_ = 0;

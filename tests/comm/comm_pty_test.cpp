@@ -146,16 +146,18 @@ TEST(CommProviderNames, EveryKnownCodeHasItsTextAndOthersAreUnknown) {
 
 TEST(CommDeviceNames, ComNamesReachTheSimulatedUartOrTtySAndOthersDev) {
     using comm::resolveDeviceName;
-    EXPECT_EQ(resolveDeviceName("Com1", true).simulatedCom, 1);
-    EXPECT_EQ(resolveDeviceName("cOM4", true).simulatedCom, 4);
-    EXPECT_EQ(resolveDeviceName("Com1", false).path, "/dev/ttyS0");
-    EXPECT_EQ(resolveDeviceName("COM12", false).path, "/dev/ttyS11");
-    EXPECT_EQ(resolveDeviceName("/tmp/x/Com1", true).path, "/tmp/x/Com1");
-    EXPECT_EQ(resolveDeviceName("/tmp/x/Com1", true).simulatedCom, 0);
-    EXPECT_EQ(resolveDeviceName("ttyUSB0", true).path, "/dev/ttyUSB0");
-    EXPECT_EQ(resolveDeviceName("Com", true).path, "/dev/Com");
-    EXPECT_EQ(resolveDeviceName("Com0", true).path, "/dev/Com0");
-    EXPECT_EQ(resolveDeviceName("Com1x", true).path, "/dev/Com1x");
+    constexpr auto kSim = platform::PortBackend::Simulated;
+    constexpr auto kTty = platform::PortBackend::DevPort;
+    EXPECT_EQ(resolveDeviceName("Com1", kSim).simulatedCom, 1);
+    EXPECT_EQ(resolveDeviceName("cOM4", kSim).simulatedCom, 4);
+    EXPECT_EQ(resolveDeviceName("Com1", kTty).path, "/dev/ttyS0");
+    EXPECT_EQ(resolveDeviceName("COM12", kTty).path, "/dev/ttyS11");
+    EXPECT_EQ(resolveDeviceName("/tmp/x/Com1", kSim).path, "/tmp/x/Com1");
+    EXPECT_EQ(resolveDeviceName("/tmp/x/Com1", kSim).simulatedCom, 0);
+    EXPECT_EQ(resolveDeviceName("ttyUSB0", kSim).path, "/dev/ttyUSB0");
+    EXPECT_EQ(resolveDeviceName("Com", kSim).path, "/dev/Com");
+    EXPECT_EQ(resolveDeviceName("Com0", kSim).path, "/dev/Com0");
+    EXPECT_EQ(resolveDeviceName("Com1x", kSim).path, "/dev/Com1x");
 }
 
 TEST_F(PtyComm, OpensAPseudoTerminalAndCloseReleasesIt) {

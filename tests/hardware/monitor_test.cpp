@@ -117,7 +117,7 @@ protected:
     }
 
     QTemporaryDir settings;
-    platform::LinuxDriverHost host;  // QUILLMOR_PORTS=/dev/port, set by the guest's init
+    platform::LinuxDriverHost host{platform::PortBackend::DevPort};  // the guest's real ports
     std::unique_ptr<app::TForm1> window;
 };
 

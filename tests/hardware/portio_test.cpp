@@ -26,7 +26,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(io.OpenDriver()) << "error " << io.LastError; }
     void TearDown() override { com2.quiet(); }
 
-    platform::LinuxDriverHost host;  // QUILLMOR_PORTS=/dev/port, set by the guest's init
+    platform::LinuxDriverHost host{platform::PortBackend::DevPort};  // the guest's real ports
     portio::TPortIO io{host};
     Uart com2{io, kCom2};
 };
@@ -93,7 +93,7 @@ std::string reasonInChild(void (*become)()) {
     if (child == 0) {
         ::close(pipe[0]);
         become();
-        platform::LinuxDriverHost host;
+        platform::LinuxDriverHost host{platform::PortBackend::DevPort};
         portio::TPortIO io(host);
         const std::string reason = io.OpenDriver() ? "" : host.openFailureReason();
         [[maybe_unused]] const ssize_t written = ::write(pipe[1], reason.data(), reason.size());

@@ -178,7 +178,7 @@ std::vector<int> run(Uart& uart, const Script& script) {
 }
 
 TEST(Com2AgainstSimulatedUart, EveryScriptReadsTheSameOrADifferenceTheDataSheetDecides) {
-    platform::LinuxDriverHost realHost;  // QUILLMOR_PORTS=/dev/port, set by the guest's init
+    platform::LinuxDriverHost realHost{platform::PortBackend::DevPort};  // the guest's real ports
     portio::TPortIO realIo(realHost);
     ASSERT_TRUE(realIo.OpenDriver()) << "error " << realIo.LastError;
     // The guest's COM2 has no modem lines behind it, so QEMU shows CTS, DSR and DCD asserted;

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -79,35 +78,16 @@ TEST(PortsSetting, ControlCharactersInAnUnknownValueCannotBreakTheLine) {
     EXPECT_EQ(warnings.str().find('\n'), warnings.str().size() - 1);
 }
 
-// The default constructor reads the environment; each test restores what the runner set.
-class PortsEnvironment : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char* value = std::getenv("QUILLMOR_PORTS")) saved_ = value;
-    }
-    void TearDown() override {
-        if (saved_) {
-            ::setenv("QUILLMOR_PORTS", saved_->c_str(), 1);
-        } else {
-            ::unsetenv("QUILLMOR_PORTS");
-        }
-    }
-
-private:
-    std::optional<std::string> saved_;
-};
-
-TEST_F(PortsEnvironment, NoneMakesEveryOpenFailAsFileNotFound) {
-    ::setenv("QUILLMOR_PORTS", "none", 1);
-    LinuxDriverHost host;
+// The program reads the setting at start-up and hands the host what it names.
+TEST(PortsSetting, NoneMakesEveryOpenFailAsFileNotFound) {
+    LinuxDriverHost host(platform::portBackendFromSetting("none", std::cerr));
     EXPECT_EQ(host.createFile(kVxd, 0, 0, 0, 0), kInvalidHandle);
     EXPECT_EQ(host.lastError(), platform::kErrorFileNotFound);
 }
 
-TEST_F(PortsEnvironment, UnknownValueWarnsOnceAndOpensNothing) {
-    ::setenv("QUILLMOR_PORTS", "xyz", 1);
+TEST(PortsSetting, UnknownValueWarnsOnceAndOpensNothing) {
     ::testing::internal::CaptureStderr();
-    LinuxDriverHost host;
+    LinuxDriverHost host(platform::portBackendFromSetting("xyz", std::cerr));
     const Handle device = host.createFile(kVxd, 0, 0, 0, 0);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), kUnknownWarning);
     EXPECT_EQ(device, kInvalidHandle);

@@ -10,7 +10,7 @@
 namespace sim {
 namespace {
 
-using namespace reg;
+using namespace uart::reg;
 
 class RecordingLine : public SerialLine {
 public:
