@@ -68,16 +68,17 @@ protected:
         pick("COM2");
         ASSERT_EQ(window->registerMonitor().baseAddress(), kCom2);
         // The poll has been reading the start preset, COM1: the guest's console, whose driver
-        // set it up as COM2's will be. Wait until it shows COM2 idle (interrupts disabled), or
-        // the driver's settings on COM2 would read as no change.
+        // set it up as COM2's will be. Wait until the poll runs and shows COM2 idle (interrupts
+        // disabled, line status $60), then some ticks more, or the driver's settings on COM2
+        // would read as no change.
         const auto& interruptEnable = monitor::kRegisterRows[1];
-        for (int waited = 0;
-             child<QLineEdit>(interruptEnable.hexReadBack)->text() != "$00" && waited < 10'000;
-             waited += 10)
-            QTest::qWait(10);
-        ASSERT_EQ(child<QLineEdit>(interruptEnable.hexReadBack)->text(), "$00")
-            << "the poll does not show COM2";
-        ASSERT_EQ(child<QLineEdit>("Edit27")->text(), "$60");
+        const auto showsCom2Idle = [&] {
+            return child<QLineEdit>(interruptEnable.hexReadBack)->text() == "$00" &&
+                   child<QLineEdit>("Edit27")->text() == "$60";
+        };
+        for (int waited = 0; !showsCom2Idle() && waited < 10'000; waited += 10) QTest::qWait(10);
+        ASSERT_TRUE(showsCom2Idle()) << "the poll does not show COM2";
+        QTest::qWait(100);
     }
 
     void pick(const char* preset) {
