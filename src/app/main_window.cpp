@@ -406,10 +406,10 @@ void TForm1::FormCreate() {
 void TForm1::FormShow() {
     if (PortIO1_->OpenDriver()) {
         N19->setText(QStringLiteral("Закрыть драйвер"));
-        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры доступен"));
+        showRegisterInput(driver::RegisterInput::Allowed);
     } else {
         N19->setText(QStringLiteral("Открыть драйвер"));
-        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры запрещён"));
+        showRegisterInput(driver::RegisterInput::Forbidden);
     }
     {
         UserSettingsKey key;
@@ -449,11 +449,11 @@ void TForm1::N25Click() {
     if (locked) {
         ConfirmTone(350, 400);
         ConfirmTone(1400, 150);
-        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры запрещён"));
+        showRegisterInput(driver::RegisterInput::Forbidden);
     } else {
         ConfirmTone(1000, 200);
         ConfirmTone(600, 100);
-        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры доступен"));
+        showRegisterInput(driver::RegisterInput::Allowed);
     }
 }
 
@@ -462,14 +462,13 @@ void TForm1::N19Click() {
     if (PortIO1_->Opened()) {
         PortIO1_->SetOpened(false);
         N19->setText(QStringLiteral("Открыть драйвер"));
-        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры невозможен !"));
+        showRegisterInput(driver::RegisterInput::Impossible);
     } else {
         PortIO1_->SetOpened(true);
     }
     if (!PortIO1_->Opened()) return;
     N19->setText(QStringLiteral("Закрыть драйвер"));
-    if (!N25->isChecked())
-        statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры доступен"));
+    if (!N25->isChecked()) showRegisterInput(driver::RegisterInput::Allowed);
     ConfirmTone(1000, 200);
     ConfirmTone(600, 100);
 }
@@ -483,9 +482,23 @@ void TForm1::N22Click() {
     N22->setChecked(!N22->isChecked());
 }
 
+void TForm1::showRegisterInput(driver::RegisterInput state) {
+    switch (state) {
+        case driver::RegisterInput::Allowed:
+            statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры доступен"));
+            break;
+        case driver::RegisterInput::Forbidden:
+            statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры запрещён"));
+            break;
+        case driver::RegisterInput::Impossible:
+            statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры невозможен !"));
+            break;
+    }
+}
+
 driver::MainWindowLinks TForm1::driverLinks() {
     return {[this] { return PortIO1_.get(); },
-            [this](const QString& status) { statusPanels_[1]->setText(status); },
+            [this](driver::RegisterInput state) { showRegisterInput(state); },
             [this](const QString& caption) { N19->setText(caption); },
             [this] { return QString::fromStdString(host_.openFailureReason()); }};
 }

@@ -123,6 +123,8 @@ private:
     void buildStatusBar();
     void buildToolsPage();
     void saveSettings();
+    // The one place that words status bar panel 1.
+    void showRegisterInput(driver::RegisterInput state);
     LogPane& logPane(monitor::LogPane pane) const;
     void focusLogPane(monitor::LogPane pane);
 

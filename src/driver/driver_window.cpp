@@ -290,7 +290,7 @@ void TForm5::connectDriver(bool full) {
     }
     addLine(QStringLiteral("Драйвер успешно открыт "));
     if (full) {
-        mainWindow_.setStatusPanel1(QStringLiteral("Ввод данных в регистры доступен"));
+        mainWindow_.showRegisterInput(RegisterInput::Allowed);
         // Played whatever the confirmation switch says: this is the install's own signal.
         port->Sound(200, 150);
         port->Sound(600, 150);

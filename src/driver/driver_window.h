@@ -24,12 +24,15 @@ class TGauge;
 
 namespace driver {
 
+// What status bar panel 1 says of register input.
+enum class RegisterInput { Allowed, Forbidden, Impossible };
+
 // What the installation window reaches on the main window.
 struct MainWindowLinks {
     // PortIO1; null once the main window has destroyed it at close.
     std::function<portio::TPortIO*()> PortIO1;
     // Status bar panel 1, the state of register input.
-    std::function<void(const QString&)> setStatusPanel1;
+    std::function<void(RegisterInput)> showRegisterInput;
     // The caption of the menu item N19 that opens and closes the driver.
     std::function<void(const QString&)> setN19Caption;
     // Why the driver did not open, for one more line of the process log; empty: no line.

@@ -543,9 +543,9 @@ TEST_F(DriverMenu, N20ShowsTheDriverWindowModally) {
 TEST_F(DriverMenu, DriverLinksReachPortIoStatusPanelAndN19) {
     const driver::MainWindowLinks links = window->driverLinks();
     EXPECT_EQ(links.PortIO1(), window->PortIO1());
-    links.setStatusPanel1(QStringLiteral("status"));
+    links.showRegisterInput(driver::RegisterInput::Impossible);
     links.setN19Caption(QStringLiteral("caption"));
-    EXPECT_EQ(registerInput(), "status");
+    EXPECT_EQ(registerInput(), "Ввод данных в регистры невозможен !");
     EXPECT_EQ(n19Caption(), "caption");
     window->close();
     EXPECT_EQ(links.PortIO1(), nullptr);

@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#include <optional>
 
 #include "fake_port_host.h"
 #include "log/viewer_window.h"
@@ -48,7 +49,7 @@ protected:
     DriverWindow() {
         form = std::make_unique<driver::TForm5>(
             driver::MainWindowLinks{[this] { return portGone ? nullptr : &port; },
-                                    [this](const QString& text) { statusPanel1 = text; },
+                                    [this](driver::RegisterInput state) { registerInput = state; },
                                     [this](const QString& text) { n19Caption = text; },
                                     [this] { return trouble; }},
             viewer,
@@ -100,7 +101,7 @@ protected:
     app_test::FakePortHost host;
     portio::TPortIO port{host};
     bool portGone = false;
-    QString statusPanel1 = kUntouched;
+    std::optional<driver::RegisterInput> registerInput;
     QString n19Caption = kUntouched;
     QString trouble;  // why the driver host says the driver did not open
     QStringList messages;
@@ -128,7 +129,7 @@ TEST_F(DriverWindow, Win9xDriverAbsentIsCopiedThenFullConnectWithThreeTones) {
     EXPECT_EQ(form->findChild<QLineEdit*>("Edit1")->text(), root9x());
     EXPECT_EQ(form->findChild<QLineEdit*>("Edit2")->text(), "");
     EXPECT_EQ(percent(), 100);
-    EXPECT_EQ(statusPanel1, "Ввод данных в регистры доступен");
+    EXPECT_EQ(registerInput, driver::RegisterInput::Allowed);
     EXPECT_EQ(n19Caption, "Закрыть драйвер");
     EXPECT_EQ(host.speakerPortWrites, 6);
     EXPECT_EQ(host.sleptMs, 450u);
@@ -156,7 +157,7 @@ TEST_F(DriverWindow, DriverInPlaceIsNotCopiedAndConnectsWithoutTonesOrStatus) {
         ElementsAre("", kDetecting, "Windows 9x - драйвер уже установлен, установка не требуется.",
                     " ", kConnecting, kOpened, kNoNt));
     EXPECT_EQ(readFile("WINDOWS/SYSTEM/zevado.vxd"), "installed earlier");
-    EXPECT_EQ(statusPanel1, kUntouched);
+    EXPECT_EQ(registerInput, std::nullopt);
     EXPECT_EQ(n19Caption, "Закрыть драйвер");
     EXPECT_EQ(host.speakerPortWrites, 0);
     EXPECT_EQ(percent(), 100);
@@ -186,7 +187,7 @@ TEST_F(DriverWindow, RefusedCopyLeavesOutItsLineButStillTriesTheDriver) {
     EXPECT_EQ(gauge(), 5);
     EXPECT_EQ(percent(), 71);
     EXPECT_EQ(n19Caption, kUntouched);
-    EXPECT_EQ(statusPanel1, kUntouched);
+    EXPECT_EQ(registerInput, std::nullopt);
 }
 
 TEST_F(DriverWindow, MissingSystemFolderRefusesTheCopy) {
@@ -211,7 +212,7 @@ TEST_F(DriverWindow, PortHelperIsSetUpAfterTheWindowsFamiliesAndReconnectsOnlyWh
     std::vector<bool> calls;
     platform::PortHelperSetup answer{true, "помощник готов"};
     form = std::make_unique<driver::TForm5>(
-        driver::MainWindowLinks{[this] { return &port; }, [](const QString&) {},
+        driver::MainWindowLinks{[this] { return &port; }, [](driver::RegisterInput) {},
                                 [this](const QString& text) { n19Caption = text; }},
         viewer,
         driver::Places{[this] { return roots; }, [](QWidget*, const QString&) {},
