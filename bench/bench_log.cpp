@@ -72,6 +72,8 @@ int main(int argc, char** argv) {
     auto* rows = new QVBoxLayout(central);
     auto* page = new QWidget(central);
     auto* pageLayout = new QVBoxLayout(page);
+    auto* basePort = new QWidget(page);
+    pageLayout->addWidget(basePort);
     auto* modal = new QCheckBox(page);
     modal->setObjectName(QStringLiteral("CheckBox3"));
     pageLayout->addWidget(modal);
@@ -80,11 +82,16 @@ int main(int argc, char** argv) {
     auto* right = new QPlainTextEdit(central);
     rows->addWidget(left);
     rows->addWidget(right);
-    for (const char* name : {"N5", "LOG1", "N6", "CLOG1", "N9", "LOG2", "N24"})
-        (new QAction(&form))->setObjectName(QString::fromLatin1(name));
-    for (QAction* item : form.findChildren<QAction*>()) form.addAction(item);
+    widgets::MainMenu menu;
+    for (QAction* widgets::MainMenu::*place :
+         {&widgets::MainMenu::N5, &widgets::MainMenu::LOG1, &widgets::MainMenu::N6,
+          &widgets::MainMenu::CLOG1, &widgets::MainMenu::N9, &widgets::MainMenu::LOG2,
+          &widgets::MainMenu::N24}) {
+        menu.*place = new QAction(&form);
+        form.addAction(menu.*place);
+    }
     logs::TForm2 viewer({});
-    logs::LogTools tools(form, *page, *left, *right, viewer, {});
+    logs::LogTools tools(form, menu, {*page, *basePort, *modal}, *left, *right, viewer, {});
     const QString file = folder.filePath(QStringLiteral("bench.LOG.txt"));
     tools.setFileChooser([&file](QFileDialog&) { return std::optional<QString>(file); });
     form.show();

@@ -51,6 +51,8 @@ struct MenuEntry {
     const char* caption = "";
     const char* shortcut = "";
     std::vector<MenuEntry> entries = {};
+    // Where the item is handed out; menus and separators have no place.
+    QAction* widgets::MainMenu::*place = nullptr;
 };
 
 const MenuEntry kSeparator{Kind::Separator};
@@ -63,61 +65,78 @@ const std::vector<MenuEntry>& menuBarEntries() {
          "N1",
          "Файл",
          "",
-         {{Kind::Command, "N5", "Открыть LOG файл", "Ctrl+O"},
-          {Kind::Command, "LOG1", "Сохранить LOG как...", "Ctrl+S"},
+         {{Kind::Command, "N5", "Открыть LOG файл", "Ctrl+O", {}, &widgets::MainMenu::N5},
+          {Kind::Command, "LOG1", "Сохранить LOG как...", "Ctrl+S", {}, &widgets::MainMenu::LOG1},
           kSeparator,
-          {Kind::Command, "N6", "Выход", "Ctrl+X"}}},
+          {Kind::Command, "N6", "Выход", "Ctrl+X", {}, &widgets::MainMenu::N6}}},
         {Kind::Submenu,
          "N8",
          "Правка",
          "",
-         {{Kind::Command, "CLOG1", "Cмотреть LOG", "F2"},
-          {Kind::Command, "N9", "Поиск", "Ctrl+F"},
+         {{Kind::Command, "CLOG1", "Cмотреть LOG", "F2", {}, &widgets::MainMenu::CLOG1},
+          {Kind::Command, "N9", "Поиск", "Ctrl+F", {}, &widgets::MainMenu::N9},
           kSeparator,
-          {Kind::Command, "LOG2", "Очистить LOG", "Ctrl+Del"},
+          {Kind::Command, "LOG2", "Очистить LOG", "Ctrl+Del", {}, &widgets::MainMenu::LOG2},
           kSeparator,
-          {Kind::Command, "N24", "Изменить размер", "Ctrl+R"}}},
+          {Kind::Command, "N24", "Изменить размер", "Ctrl+R", {}, &widgets::MainMenu::N24}}},
         {Kind::Submenu,
          "N2",
          "Порт",
          "",
-         {{Kind::Unchecked, "N25", "Запретить ввод с контроллера", "Shift+F12"}}},
+         {{Kind::Unchecked,
+           "N25",
+           "Запретить ввод с контроллера",
+           "Shift+F12",
+           {},
+           &widgets::MainMenu::N25}}},
         {Kind::Submenu,
          "N3",
          "Управление",
          "",
          {kSeparator,
-          {Kind::Command, "N11", "Подключить / отключить приёмопередатчик к COM ", "Ins"},
+          {Kind::Command,
+           "N11",
+           "Подключить / отключить приёмопередатчик к COM ",
+           "Ins",
+           {},
+           &widgets::MainMenu::N11},
           kSeparator,
-          {Kind::Command, "N14", "Передача", "F12"},
+          {Kind::Command, "N14", "Передача", "F12", {}, &widgets::MainMenu::N14},
           kSeparator,
-          {Kind::Command, "XON1", "XON", "Ctrl+Alt+X"},
-          {Kind::Command, "BREK1", "BREK", "Ctrl+Alt+B"},
+          {Kind::Command, "XON1", "XON", "Ctrl+Alt+X", {}, &widgets::MainMenu::XON1},
+          {Kind::Command, "BREK1", "BREK", "Ctrl+Alt+B", {}, &widgets::MainMenu::BREK1},
           kSeparator,
           {Kind::Submenu,
            "N18",
            "Активировать при подключении сигналы ",
            "",
-           {{Kind::Unchecked, "NRTS", "RTS"}, {Kind::Unchecked, "NDTR", "DTR"}}},
-          {Kind::Command, "N19", "Открыть  драйвер"},
-          {Kind::Command, "N20", "Переустановить драйвер"},
+           {{Kind::Unchecked, "NRTS", "RTS", "", {}, &widgets::MainMenu::NRTS},
+            {Kind::Unchecked, "NDTR", "DTR", "", {}, &widgets::MainMenu::NDTR}}},
+          {Kind::Command, "N19", "Открыть  драйвер", "", {}, &widgets::MainMenu::N19},
+          {Kind::Command, "N20", "Переустановить драйвер", "", {}, &widgets::MainMenu::N20},
           kSeparator,
-          {Kind::Checked, "N22", "Использов. звуковые подтвержд.", "F4"}}},
+          {Kind::Checked,
+           "N22",
+           "Использов. звуковые подтвержд.",
+           "F4",
+           {},
+           &widgets::MainMenu::N22}}},
         {Kind::Submenu,
          "N4",
          "Помощь",
          "",
-         {{Kind::Command, "Help1", "Help"},
-          {Kind::Command, "N16", "О программе"},
-          {Kind::Command, "N26", "Обратная связь"},
-          {Kind::Command, "N27", "Благодарности"},
-          {Kind::Command, "N28", "Срытый", "F1"}}},
+         {{Kind::Command, "Help1", "Help", "", {}, &widgets::MainMenu::Help1},
+          {Kind::Command, "N16", "О программе", "", {}, &widgets::MainMenu::N16},
+          {Kind::Command, "N26", "Обратная связь", "", {}, &widgets::MainMenu::N26},
+          {Kind::Command, "N27", "Благодарности", "", {}, &widgets::MainMenu::N27},
+          {Kind::Command, "N28", "Срытый", "F1", {}, &widgets::MainMenu::N28}}},
     };
     return entries;
 }
 
 // Adds the entries to a menu bar or a menu; both take actions the same way.
-void addMenuEntries(QWidget* menu, QWidget* owner, const std::vector<MenuEntry>& entries) {
+void addMenuEntries(QWidget* menu, QWidget* owner, const std::vector<MenuEntry>& entries,
+                    widgets::MainMenu& items) {
     for (const MenuEntry& entry : entries) {
         if (entry.kind == Kind::Separator) {
             auto* separator = new QAction(owner);
@@ -131,7 +150,7 @@ void addMenuEntries(QWidget* menu, QWidget* owner, const std::vector<MenuEntry>&
             submenu->setObjectName(QString::fromUtf8(entry.name));
             // The menus keep their separators exactly where they stand, a leading one included.
             submenu->setSeparatorsCollapsible(false);
-            addMenuEntries(submenu, owner, entry.entries);
+            addMenuEntries(submenu, owner, entry.entries, items);
             action = submenu->menuAction();
         } else {
             action = new QAction(QString::fromUtf8(entry.caption), owner);
@@ -139,6 +158,7 @@ void addMenuEntries(QWidget* menu, QWidget* owner, const std::vector<MenuEntry>&
             action->setShortcut(QKeySequence(QString::fromUtf8(entry.shortcut)));
             action->setCheckable(entry.kind != Kind::Command);
             action->setChecked(entry.kind == Kind::Checked);
+            items.*entry.place = action;
         }
         menu->addAction(action);
     }
@@ -258,7 +278,7 @@ TForm1::TForm1(platform::DriverHost& host, SerialPortSource serialPorts, monitor
                           [this](monitor::LogPane pane) { focusLogPane(pane); }, std::move(now)},
         [this](int hz, int ms) { ConfirmTone(hz, ms); });
     terminal_ = std::make_unique<terminal::TerminalPage>(
-        this, TabSheet1, *monitor_, statusPanels_[2],
+        this, TabSheet1, *monitor_, statusPanels_[2], menu_,
         terminal::TerminalHooks{[this](int hz, int ms) { ConfirmTone(hz, ms); },
                                 [this](int hz, int ms) {
                                     if (PortIO1_) PortIO1_->Sound(static_cast<uint16_t>(hz), ms);
@@ -278,21 +298,17 @@ TForm1::~TForm1() = default;
 
 void TForm1::buildMenus() {
     menuBar()->setObjectName(QStringLiteral("MainMenu1"));
-    addMenuEntries(menuBar(), this, menuBarEntries());
-    N19 = findChild<QAction*>(QStringLiteral("N19"));
-    N20 = findChild<QAction*>(QStringLiteral("N20"));
-    N22 = findChild<QAction*>(QStringLiteral("N22"));
-    N25 = findChild<QAction*>(QStringLiteral("N25"));
-    connect(N25, &QAction::triggered, this,
+    addMenuEntries(menuBar(), this, menuBarEntries(), menu_);
+    connect(menu_.N25, &QAction::triggered, this,
             [this] { widgets::runCommand([this] { N25Click(); }); });
-    connect(N19, &QAction::triggered, this,
+    connect(menu_.N19, &QAction::triggered, this,
             [this] { widgets::runCommand([this] { N19Click(); }); });
-    connect(N20, &QAction::triggered, this,
+    connect(menu_.N20, &QAction::triggered, this,
             [this] { widgets::runCommand([this] { N20Click(); }); });
     // Qt has inverted the check mark before the item's command runs; the command wants the
     // mark as the user saw it, so the inversion is undone first and done again by the command.
-    connect(N22, &QAction::triggered, this, [this] {
-        N22->setChecked(!N22->isChecked());
+    connect(menu_.N22, &QAction::triggered, this, [this] {
+        menu_.N22->setChecked(!menu_.N22->isChecked());
         widgets::runCommand([this] { N22Click(); });
     });
 }
@@ -391,7 +407,7 @@ void TForm1::focusLogPane(monitor::LogPane pane) {
 }
 
 void TForm1::ConfirmTone(int hz, int ms) {
-    if (PortIO1_ && N22->isChecked() && PortIO1_->OpenDriver())
+    if (PortIO1_ && menu_.N22->isChecked() && PortIO1_->OpenDriver())
         PortIO1_->Sound(static_cast<uint16_t>(hz), ms);
 }
 
@@ -405,18 +421,19 @@ void TForm1::FormCreate() {
 
 void TForm1::FormShow() {
     if (PortIO1_->OpenDriver()) {
-        N19->setText(QStringLiteral("Закрыть драйвер"));
+        menu_.N19->setText(QStringLiteral("Закрыть драйвер"));
         showRegisterInput(driver::RegisterInput::Allowed);
     } else {
-        N19->setText(QStringLiteral("Открыть драйвер"));
+        menu_.N19->setText(QStringLiteral("Открыть драйвер"));
         showRegisterInput(driver::RegisterInput::Forbidden);
     }
     {
         UserSettingsKey key;
         if (!key.openOrCreate()) return;
-        if (const auto speaker = key.readBool(QStringLiteral("Speeker"))) N22->setChecked(*speaker);
+        if (const auto speaker = key.readBool(QStringLiteral("Speeker")))
+            menu_.N22->setChecked(*speaker);
         if (const auto dataControl = key.readBool(QStringLiteral("DataControl")))
-            findChild<QCheckBox*>(QStringLiteral("CheckBox2"))->setChecked(*dataControl);
+            monitor_->dataControl().setChecked(*dataControl);
         if (const auto modalShow = key.readBool(QStringLiteral("ModalShow")))
             CheckBox3->setChecked(*modalShow);
     }
@@ -444,7 +461,7 @@ void TForm1::FormClose() {
 }
 
 void TForm1::N25Click() {
-    const bool locked = N25->isChecked();
+    const bool locked = menu_.N25->isChecked();
     for (QWidget* panel : {Panel2, Panel3, Panel4, Panel5}) panel->setEnabled(!locked);
     if (locked) {
         ConfirmTone(350, 400);
@@ -461,14 +478,14 @@ void TForm1::N19Click() {
     if (!PortIO1_) return;
     if (PortIO1_->Opened()) {
         PortIO1_->SetOpened(false);
-        N19->setText(QStringLiteral("Открыть драйвер"));
+        menu_.N19->setText(QStringLiteral("Открыть драйвер"));
         showRegisterInput(driver::RegisterInput::Impossible);
     } else {
         PortIO1_->SetOpened(true);
     }
     if (!PortIO1_->Opened()) return;
-    N19->setText(QStringLiteral("Закрыть драйвер"));
-    if (!N25->isChecked()) showRegisterInput(driver::RegisterInput::Allowed);
+    menu_.N19->setText(QStringLiteral("Закрыть драйвер"));
+    if (!menu_.N25->isChecked()) showRegisterInput(driver::RegisterInput::Allowed);
     ConfirmTone(1000, 200);
     ConfirmTone(600, 100);
 }
@@ -479,7 +496,7 @@ void TForm1::N20Click() {
 
 void TForm1::N22Click() {
     ConfirmTone(1600, 60);
-    N22->setChecked(!N22->isChecked());
+    menu_.N22->setChecked(!menu_.N22->isChecked());
 }
 
 void TForm1::showRegisterInput(driver::RegisterInput state) {
@@ -499,7 +516,7 @@ void TForm1::showRegisterInput(driver::RegisterInput state) {
 driver::MainWindowLinks TForm1::driverLinks() {
     return {[this] { return PortIO1_.get(); },
             [this](driver::RegisterInput state) { showRegisterInput(state); },
-            [this](const QString& caption) { N19->setText(caption); },
+            [this](const QString& caption) { menu_.N19->setText(caption); },
             [this] { return QString::fromStdString(host_.openFailureReason()); }};
 }
 
@@ -511,9 +528,8 @@ void TForm1::setDriverWindow(driver::TForm5* window) {
 // are lost, said once on stderr, and the close goes on.
 void TForm1::saveSettings() {
     UserSettingsKey key;
-    key.writeBool(QStringLiteral("Speeker"), N22->isChecked());
-    key.writeBool(QStringLiteral("DataControl"),
-                  findChild<QCheckBox*>(QStringLiteral("CheckBox2"))->isChecked());
+    key.writeBool(QStringLiteral("Speeker"), menu_.N22->isChecked());
+    key.writeBool(QStringLiteral("DataControl"), monitor_->dataControl().isChecked());
     key.writeBool(QStringLiteral("ModalShow"), CheckBox3->isChecked());
     if (!key.save())
         qWarning("quillmor: the settings could not be saved to %s", qPrintable(key.fileName()));

@@ -14,6 +14,7 @@
 #include "monitor/change_log.h"
 #include "platform/driver_host.h"
 #include "platform/port_backend.h"
+#include "widgets/main_menu.h"
 
 class QAction;
 class QCheckBox;
@@ -78,8 +79,12 @@ public:
     terminal::TerminalPage& terminalPage() const { return *terminal_; }
     LogPane& leftLog() const { return *RichEdit2; }
     LogPane& rightLog() const { return *RichEdit1; }
+    // The menu items, for the parts that own their commands.
+    const widgets::MainMenu& menu() const { return menu_; }
     // The page "Инстр", where the base-port group and the log tools stand.
     QWidget& toolsPage() const { return *TabSheet3; }
+    // The modal switch on the tools page, which the log tools take into their pane selector.
+    QCheckBox& checkBox3() const { return *CheckBox3; }
     // Status bar panel 0 (the hint under the mouse), 1 (register input), 2 (serial line).
     QLabel& statusPanel(int index) const;
 
@@ -147,10 +152,7 @@ private:
     LogPane* RichEdit1 = nullptr;
     LogPane* RichEdit2 = nullptr;
     QLabel* statusPanels_[3] = {};
-    QAction* N19 = nullptr;
-    QAction* N20 = nullptr;
-    QAction* N22 = nullptr;
-    QAction* N25 = nullptr;
+    widgets::MainMenu menu_;
 
     // The window that was last the program's active one; switching to another program and
     // back does not change it, so that return is no activation.

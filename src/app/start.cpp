@@ -19,6 +19,7 @@
 #include "log/hint_highlighter.h"
 #include "log/log_tools.h"
 #include "log/viewer_window.h"
+#include "monitor/register_monitor.h"
 #include "platform/linux_driver_host.h"
 #include "terminal/terminal_page.h"
 #include "widgets/command.h"
@@ -83,15 +84,17 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
 
     // The help menu and the log tools work across windows: their texts show in the viewer.
     auto* helpCommands =
-        new help::HelpCommands(mainWindow, *program->Form2, *program->Form3, confirmTone,
-                               QCoreApplication::applicationDirPath().toStdString());
+        new help::HelpCommands(mainWindow, mainWindow->menu(), *program->Form2, *program->Form3,
+                               confirmTone, QCoreApplication::applicationDirPath().toStdString());
     QObject::connect(
         &mainWindow->terminalPage().helpButton(), &QToolButton::clicked, helpCommands,
         [helpCommands] {
             widgets::runCommand([helpCommands] { helpCommands->showHelp(help::kUartHelp); });
         });
-    new logs::LogTools(*mainWindow, mainWindow->toolsPage(), mainWindow->leftLog(),
-                       mainWindow->rightLog(), *program->Form2, confirmTone,
+    new logs::LogTools(*mainWindow, mainWindow->menu(),
+                       {mainWindow->toolsPage(), mainWindow->registerMonitor().basePortGroup(),
+                        mainWindow->checkBox3()},
+                       mainWindow->leftLog(), mainWindow->rightLog(), *program->Form2, confirmTone,
                        [helpCommands] { helpCommands->showHelp(help::kToolHelp); });
     new logs::HintHighlighter(*mainWindow, mainWindow->statusPanel(0), *program->Form2);
 

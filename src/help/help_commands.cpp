@@ -30,8 +30,9 @@ public:
 
 }  // namespace
 
-HelpCommands::HelpCommands(QWidget* mainWindow, logs::TForm2& viewer, QDialog& about,
-                           Tone confirmTone, std::string programDirectory, ShowBox showBox)
+HelpCommands::HelpCommands(QWidget* mainWindow, const widgets::MainMenu& menu, logs::TForm2& viewer,
+                           QDialog& about, Tone confirmTone, std::string programDirectory,
+                           ShowBox showBox)
     : QObject(mainWindow),
       mainWindow_(mainWindow),
       viewer_(viewer),
@@ -39,11 +40,11 @@ HelpCommands::HelpCommands(QWidget* mainWindow, logs::TForm2& viewer, QDialog& a
       confirmTone_(std::move(confirmTone)),
       programDirectory_(std::move(programDirectory)),
       showBox_(showBox ? std::move(showBox) : ShowBox(informationBox)) {
-    connectItem("Help1", &HelpCommands::Help1Click);
-    connectItem("N16", &HelpCommands::N16Click);
-    connectItem("N26", &HelpCommands::N26Click);
-    connectItem("N27", &HelpCommands::N27Click);
-    if (auto* hidden = mainWindow_->findChild<QAction*>(QStringLiteral("N28"))) {
+    connectItem(menu.Help1, &HelpCommands::Help1Click);
+    connectItem(menu.N16, &HelpCommands::N16Click);
+    connectItem(menu.N26, &HelpCommands::N26Click);
+    connectItem(menu.N27, &HelpCommands::N27Click);
+    if (QAction* hidden = menu.N28) {
         // Never shown in the menu, yet F1 works: the window itself carries the item.
         for (QObject* holder : hidden->associatedObjects())
             if (auto* menu = qobject_cast<QMenu*>(holder)) menu->removeAction(hidden);
@@ -53,9 +54,9 @@ HelpCommands::HelpCommands(QWidget* mainWindow, logs::TForm2& viewer, QDialog& a
     }
 }
 
-void HelpCommands::connectItem(const char* name, void (HelpCommands::*handler)()) {
-    if (auto* action = mainWindow_->findChild<QAction*>(QString::fromLatin1(name)))
-        connect(action, &QAction::triggered, this,
+void HelpCommands::connectItem(QAction* item, void (HelpCommands::*handler)()) {
+    if (item)
+        connect(item, &QAction::triggered, this,
                 [this, handler] { widgets::runCommand([this, handler] { (this->*handler)(); }); });
 }
 

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "help/help_texts.h"
+#include "widgets/main_menu.h"
 
+class QAction;
 class QDialog;
 class QWidget;
 
@@ -22,8 +24,9 @@ void showHelpText(logs::TForm2& viewer, const HelpTopic& topic,
                   const std::string& programDirectory);
 
 // The help menu's commands and the help buttons: the help texts in the viewer, the three
-// information boxes and the about window. It takes the help menu's items from the main window
-// by name; the hidden item N28 leaves the menu but keeps its F1 working in the window.
+// information boxes and the about window. It is handed the help menu's items (Help1, N16, N26,
+// N27, N28) of the main window; the hidden item N28 leaves the menu but keeps its F1 working in the
+// window.
 class HelpCommands : public QObject {
     Q_OBJECT
 public:
@@ -32,8 +35,9 @@ public:
 
     // programDirectory is where the help files are looked for when the current directory has
     // none. showBox defaults to a modal information box owned by the main window.
-    HelpCommands(QWidget* mainWindow, logs::TForm2& viewer, QDialog& about, Tone confirmTone,
-                 std::string programDirectory, ShowBox showBox = {});
+    HelpCommands(QWidget* mainWindow, const widgets::MainMenu& menu, logs::TForm2& viewer,
+                 QDialog& about, Tone confirmTone, std::string programDirectory,
+                 ShowBox showBox = {});
 
     // A help button of the main window: showHelpText(), then two tones once it is closed.
     void showHelp(const HelpTopic& topic);
@@ -43,7 +47,7 @@ public:
     void N27Click();
 
 private:
-    void connectItem(const char* name, void (HelpCommands::*handler)());
+    void connectItem(QAction* item, void (HelpCommands::*handler)());
 
     QWidget* mainWindow_;
     logs::TForm2& viewer_;

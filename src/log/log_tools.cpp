@@ -135,23 +135,11 @@ QFileDialog* makeFileDialog(QWidget& owner, const char* name, QFileDialog::Accep
     return dialog;
 }
 
-// The main window's controls by name, leaving out those of windows it owns (the viewer and
-// the driver window have controls and items of the same names).
-template <typename T>
-T* ownChild(QMainWindow& form, const char* name) {
-    for (T* found : form.findChildren<T*>(QString::fromLatin1(name))) {
-        const QObject* owner = found;
-        while (owner && !owner->isWidgetType()) owner = owner->parent();
-        if (owner && static_cast<const QWidget*>(owner)->window() == &form) return found;
-    }
-    throw std::logic_error(std::string("the main window has no ") + name);
-}
-
 }  // namespace
 
-LogTools::LogTools(QMainWindow& form, QWidget& toolsPage, QPlainTextEdit& RichEdit2,
-                   QPlainTextEdit& RichEdit1, TForm2& viewer, Tone confirmTone,
-                   std::function<void()> toolBarHelp)
+LogTools::LogTools(QMainWindow& form, const widgets::MainMenu& menu, const ToolsPlace& place,
+                   QPlainTextEdit& RichEdit2, QPlainTextEdit& RichEdit1, TForm2& viewer,
+                   Tone confirmTone, std::function<void()> toolBarHelp)
     : QObject(&form),
       form_(form),
       RichEdit2_(RichEdit2),
@@ -161,10 +149,10 @@ LogTools::LogTools(QMainWindow& form, QWidget& toolsPage, QPlainTextEdit& RichEd
       toolBarHelp_(std::move(toolBarHelp)),
       chooseFile_(runFileDialog) {
     setObjectName(QStringLiteral("LogTools"));
-    CheckBox3 = ownChild<QCheckBox>(form_, "CheckBox3");
+    CheckBox3 = &place.CheckBox3;
     buildToolBar();
     buildPaneSelector();
-    placeOnToolsPage(toolsPage);
+    placeOnToolsPage(place);
 
     FindDialog1_ = new FindDialog(true, &form_);
     FindDialog1_->setObjectName(QStringLiteral("FindDialog1"));
@@ -173,7 +161,7 @@ LogTools::LogTools(QMainWindow& form, QWidget& toolsPage, QPlainTextEdit& RichEd
     SaveDialog1_ = makeFileDialog(form_, "SaveDialog1", QFileDialog::AcceptSave);
     OpenDialog1_ = makeFileDialog(form_, "OpenDialog1", QFileDialog::AcceptOpen);
 
-    connectMenu();
+    connectMenu(menu);
     new MenuKeysFirst(form_);
 }
 
@@ -252,26 +240,24 @@ void LogTools::buildPaneSelector() {
 }
 
 // Right below the base-port group, where the modal switch stood.
-void LogTools::placeOnToolsPage(QWidget& toolsPage) {
-    auto* page = qobject_cast<QBoxLayout*>(toolsPage.layout());
+void LogTools::placeOnToolsPage(const ToolsPlace& place) {
+    auto* page = qobject_cast<QBoxLayout*>(place.page.layout());
     if (!page) throw std::logic_error("the tools page has no box layout");
-    int at = 0;
-    if (auto* basePort = toolsPage.findChild<QWidget*>(QStringLiteral("GroupBox1")))
-        at = page->indexOf(basePort) + 1;
+    const int at = page->indexOf(&place.basePortGroup) + 1;
     page->insertWidget(at, ToolBar10);
     page->insertWidget(at + 1, GroupBox20);
 }
 
-void LogTools::connectMenu() {
-    const std::pair<const char*, QToolButton*> clicks[] = {{"N5", SpeedButton30},
-                                                           {"LOG1", SpeedButton29},
-                                                           {"CLOG1", SpeedButton27},
-                                                           {"N9", SpeedButton25},
-                                                           {"LOG2", SpeedButton28}};
-    for (const auto& [name, button] : clicks)
-        connect(ownChild<QAction>(form_, name), &QAction::triggered, button, &QToolButton::click);
-    connect(ownChild<QAction>(form_, "N6"), &QAction::triggered, &form_, &QWidget::close);
-    N24 = ownChild<QAction>(form_, "N24");
+void LogTools::connectMenu(const widgets::MainMenu& menu) {
+    const std::pair<QAction*, QToolButton*> clicks[] = {{menu.N5, SpeedButton30},
+                                                        {menu.LOG1, SpeedButton29},
+                                                        {menu.CLOG1, SpeedButton27},
+                                                        {menu.N9, SpeedButton25},
+                                                        {menu.LOG2, SpeedButton28}};
+    for (const auto& [item, button] : clicks)
+        connect(item, &QAction::triggered, button, &QToolButton::click);
+    connect(menu.N6, &QAction::triggered, &form_, &QWidget::close);
+    N24 = menu.N24;
     N24->setCheckable(true);
     N24->setChecked(false);
     connect(N24, &QAction::triggered, this,

@@ -5,6 +5,8 @@
 #include <functional>
 #include <optional>
 
+#include "widgets/main_menu.h"
+
 class QAction;
 class QCheckBox;
 class QFileDialog;
@@ -27,11 +29,19 @@ class TForm2;
 // CheckBox3 is checked.
 //
 // The main window has made its menu items (N5, LOG1, N6, CLOG1, N9, LOG2, N24) and CheckBox3
-// already; they are taken by name. Its menu keys come before the keys of its edit boxes, so
+// already; they are handed in. Its menu keys come before the keys of its edit boxes, so
 // Ctrl+X in a pane closes the window and Ctrl+Del clears the selected pane.
 //
 // The window is taken to start with automatic sizing on, as it was created; the first Ctrl+R
 // lets the user size it freely, the next one fits it to its contents again.
+// Where the tools stand: the tools page, the base-port group on it that they go right below,
+// and the main window's modal switch CheckBox3, which moves into the pane selector.
+struct ToolsPlace {
+    QWidget& page;
+    QWidget& basePortGroup;
+    QCheckBox& CheckBox3;
+};
+
 class LogTools : public QObject {
     Q_OBJECT
 public:
@@ -41,8 +51,8 @@ public:
     using FileChooser = std::function<std::optional<QString>(QFileDialog& dialog)>;
 
     // Everything given must outlive this object, which the main window owns.
-    LogTools(QMainWindow& form, QWidget& toolsPage, QPlainTextEdit& RichEdit2,
-             QPlainTextEdit& RichEdit1, TForm2& viewer, Tone confirmTone,
+    LogTools(QMainWindow& form, const widgets::MainMenu& menu, const ToolsPlace& place,
+             QPlainTextEdit& RichEdit2, QPlainTextEdit& RichEdit1, TForm2& viewer, Tone confirmTone,
              std::function<void()> toolBarHelp = {});
     ~LogTools() override;
 
@@ -73,8 +83,8 @@ public:
 private:
     void buildToolBar();
     void buildPaneSelector();
-    void placeOnToolsPage(QWidget& toolsPage);
-    void connectMenu();
+    void placeOnToolsPage(const ToolsPlace& place);
+    void connectMenu(const widgets::MainMenu& menu);
     void tone(int hz, int ms) const;
     void showViewer();
 

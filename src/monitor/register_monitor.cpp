@@ -244,6 +244,7 @@ void RegisterMonitor::buildLights(QWidget* page) {
 void RegisterMonitor::buildBasePortGroup(QWidget* page) {
     auto* group = new QGroupBox(QStringLiteral("Установ. базовый порт"), page);
     group->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1 = group;
     auto* grid = new QGridLayout(group);
 
     auto* label1 = new QLabel(QStringLiteral("hex         digit"), group);

@@ -72,6 +72,13 @@ public:
     // tick; until a step is set, that part of the tick does nothing.
     void setTerminalLightStep(std::function<void()> step) { terminalLightStep_ = std::move(step); }
 
+    // "Отслеживать данные", the switch the settings keep.
+    QCheckBox& dataControl() const { return *CheckBox2; }
+    // The base-port group on the tools page.
+    QWidget& basePortGroup() const { return *GroupBox1; }
+    // The decimal write button of base + offset.
+    QToolButton& decimalWriteButton(int offset) const { return *views_[offset].decimalButton; }
+
     // One tick of the poll.
     void Timer1Timer();
     // Takes the base address from the preset box and the address boxes, rewrites the boxes and
@@ -157,6 +164,7 @@ private:
     QComboBox* ComboBox1 = nullptr;
     QToolButton* SpeedButton24 = nullptr;
     QCheckBox* CheckBox2 = nullptr;
+    QWidget* GroupBox1 = nullptr;
 };
 
 }  // namespace monitor

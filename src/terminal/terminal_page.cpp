@@ -98,9 +98,8 @@ QString signalLine(const char* prefix, bool on) {
     return utf8Text(prefix) + (on ? QStringLiteral("On") : QStringLiteral("Off"));
 }
 
-bool menuChecked(const QMainWindow* form, const char* item) {
-    const auto* action = form->findChild<QAction*>(QString::fromLatin1(item));
-    return action && action->isChecked();
+bool menuChecked(const QAction* item) {
+    return item && item->isChecked();
 }
 
 constexpr uint8_t kNul = 0;
@@ -253,9 +252,10 @@ QStringList TerminalMemo::lines() {
 }
 
 TerminalPage::TerminalPage(QMainWindow* form, QWidget* page, monitor::RegisterMonitor& monitor,
-                           QLabel* statusPanel2, TerminalHooks hooks)
+                           QLabel* statusPanel2, const widgets::MainMenu& menu, TerminalHooks hooks)
     : QObject(form),
       form_(form),
+      menu_(menu),
       monitor_(monitor),
       statusPanel2_(statusPanel2),
       hooks_(std::move(hooks)),
@@ -410,18 +410,14 @@ QComboBox* TerminalPage::newLineSettingBox(int setting, QWidget* parent) {
 }
 
 void TerminalPage::connectMenu() {
-    const auto clickOnTrigger = [this](const char* item, std::function<QToolButton*()> button) {
-        if (auto* action = form_->findChild<QAction*>(QString::fromLatin1(item)))
-            connect(action, &QAction::triggered, this, [button = std::move(button)] {
-                if (QToolButton* target = button()) target->click();
-            });
+    const auto clickOnTrigger = [this](QAction* item, QToolButton* button) {
+        if (item) connect(item, &QAction::triggered, button, &QToolButton::click);
     };
-    clickOnTrigger("N11", [this] { return SpeedButton1; });
-    // The register monitor's decimal write button of +2, looked for when the item runs.
-    clickOnTrigger(
-        "N14", [this] { return form_->findChild<QToolButton*>(QStringLiteral("SpeedButton12")); });
-    clickOnTrigger("XON1", [this] { return SpeedButton4; });
-    clickOnTrigger("BREK1", [this] { return SpeedButton3; });
+    clickOnTrigger(menu_.N11, SpeedButton1);
+    // The register monitor's decimal write button of +2.
+    clickOnTrigger(menu_.N14, &monitor_.decimalWriteButton(2));
+    clickOnTrigger(menu_.XON1, SpeedButton4);
+    clickOnTrigger(menu_.BREK1, SpeedButton3);
     // NRTS and NDTR are check marks that Qt flips itself; they are read when the port opens.
 }
 
@@ -446,7 +442,7 @@ QString TerminalPage::deviceName() const {
 }
 
 bool TerminalPage::speakerOn() const {
-    return menuChecked(form_, "N22");
+    return menuChecked(menu_.N22);
 }
 
 // An unlit light looks like the window's buttons, whatever palette the window has by now.
@@ -477,8 +473,8 @@ void TerminalPage::SpeedButton1Click() {
         if (speakerOn() && Comm1_.IsOpen()) hooks_.sound(500, 200);
         const QString name = deviceName();
         statusPanel2_->setText(QStringLiteral("UART - подключен к : ") + name);
-        if (menuChecked(form_, "NRTS")) Comm1_.SetRts(true);
-        if (menuChecked(form_, "NDTR")) Comm1_.SetDtr(true);
+        if (menuChecked(menu_.NRTS)) Comm1_.SetRts(true);
+        if (menuChecked(menu_.NDTR)) Comm1_.SetDtr(true);
         Memo1->appendLine(QStringLiteral("Подключено к : ") + name);
         hooks_.appendLog(monitor::LogPane::Left,
                          {QString(), QStringLiteral(" Подключено к : ") + name});

@@ -12,6 +12,7 @@
 
 #include "comm/comm.h"
 #include "monitor/change_log.h"
+#include "widgets/main_menu.h"
 #include "widgets/text_box.h"
 
 class QCheckBox;
@@ -95,7 +96,7 @@ class TerminalPage : public QObject {
     Q_OBJECT
 public:
     TerminalPage(QMainWindow* form, QWidget* page, monitor::RegisterMonitor& monitor,
-                 QLabel* statusPanel2, TerminalHooks hooks);
+                 QLabel* statusPanel2, const widgets::MainMenu& menu, TerminalHooks hooks);
     ~TerminalPage() override;
 
     comm::TComm& Comm1() { return Comm1_; }
@@ -144,6 +145,8 @@ private:
     QColor unlit() const;
 
     QMainWindow* form_;
+    // N11, N14, XON1 and BREK1 click the page's buttons; NRTS, NDTR and N22 are read.
+    widgets::MainMenu menu_;
     monitor::RegisterMonitor& monitor_;
     QLabel* statusPanel2_;
     TerminalHooks hooks_;

@@ -33,6 +33,7 @@ protected:
     logs::TForm2 viewer{[this](int hz, int ms) { viewerTones.emplace_back(hz, ms); }};
     QDialog about;
     std::vector<help::MessageBoxText> boxes;
+    widgets::MainMenu items;
     std::unique_ptr<help::HelpCommands> commands;
 
     void SetUp() override {
@@ -41,13 +42,19 @@ protected:
         std::ofstream(programDir / "Doc" / "Tool.txt", std::ios::binary)
             << "\xCF\xE0\xED\xE5\xEB\xFC\r\n";
         QMenu* menu = window.menuBar()->addMenu(QStringLiteral("Помощь"));
-        for (const char* name : {"Help1", "N16", "N26", "N27", "N28"}) {
+        using widgets::MainMenu;
+        for (auto [name, place] : {std::pair{"Help1", &MainMenu::Help1},
+                                   {"N16", &MainMenu::N16},
+                                   {"N26", &MainMenu::N26},
+                                   {"N27", &MainMenu::N27},
+                                   {"N28", &MainMenu::N28}}) {
             QAction* item = menu->addAction(QString::fromLatin1(name));
             item->setObjectName(QString::fromLatin1(name));
+            items.*place = item;
         }
-        window.findChild<QAction*>(QStringLiteral("N28"))->setShortcut(Qt::Key_F1);
+        items.N28->setShortcut(Qt::Key_F1);
         commands = std::make_unique<help::HelpCommands>(
-            &window, viewer, about, [this](int hz, int ms) { tones.emplace_back(hz, ms); },
+            &window, items, viewer, about, [this](int hz, int ms) { tones.emplace_back(hz, ms); },
             programDir.string(),
             [this](QWidget*, const help::MessageBoxText& box) { boxes.push_back(box); });
         window.show();

@@ -30,6 +30,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -76,23 +77,26 @@ protected:
         right->setObjectName(QStringLiteral("RichEdit1"));
 
         QMenu* menu = form.menuBar()->addMenu(QStringLiteral("Файл"));
-        const std::pair<const char*, QKeySequence> items[] = {
-            {"N5", QKeySequence(Qt::CTRL | Qt::Key_O)},
-            {"LOG1", QKeySequence(Qt::CTRL | Qt::Key_S)},
-            {"N6", QKeySequence(Qt::CTRL | Qt::Key_X)},
-            {"CLOG1", QKeySequence(Qt::Key_F2)},
-            {"N9", QKeySequence(Qt::CTRL | Qt::Key_F)},
-            {"LOG2", QKeySequence(Qt::CTRL | Qt::Key_Delete)},
-            {"N24", QKeySequence(Qt::CTRL | Qt::Key_R)}};
-        for (const auto& [name, key] : items) {
+        using widgets::MainMenu;
+        const std::tuple<const char*, QKeySequence, QAction * MainMenu::*> items[] = {
+            {"N5", QKeySequence(Qt::CTRL | Qt::Key_O), &MainMenu::N5},
+            {"LOG1", QKeySequence(Qt::CTRL | Qt::Key_S), &MainMenu::LOG1},
+            {"N6", QKeySequence(Qt::CTRL | Qt::Key_X), &MainMenu::N6},
+            {"CLOG1", QKeySequence(Qt::Key_F2), &MainMenu::CLOG1},
+            {"N9", QKeySequence(Qt::CTRL | Qt::Key_F), &MainMenu::N9},
+            {"LOG2", QKeySequence(Qt::CTRL | Qt::Key_Delete), &MainMenu::LOG2},
+            {"N24", QKeySequence(Qt::CTRL | Qt::Key_R), &MainMenu::N24}};
+        MainMenu handed;
+        for (const auto& [name, key, place] : items) {
             auto* item = new QAction(QString::fromLatin1(name), &form);
             item->setObjectName(QString::fromLatin1(name));
             item->setShortcut(key);
             menu->addAction(item);
+            handed.*place = item;
         }
 
         tools = new logs::LogTools(
-            form, *page, *left, *right, viewer,
+            form, handed, {*page, *basePort, *modal}, *left, *right, viewer,
             [this](int hz, int ms) { tones.emplace_back(hz, ms); }, [this] { ++helpShown; });
         tools->setFileChooser([this](QFileDialog& dialog) {
             asked.push_back(dialog.objectName());

@@ -41,21 +41,29 @@ inline QString qs(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The page in a stand-in main window that has the menu items the page looks for, over a
+// The page in a stand-in main window that has the menu items the page is handed, over a
 // register monitor on a plain port array. Tones, speaker calls, log-pane appends and the
 // messages of the error handler are recorded, each in one list in the order they came.
 class TerminalTest : public testing::Test {
 protected:
     void SetUp() override {
         portIO.OpenDriver();
-        for (const char* item : {"N11", "N14", "XON1", "BREK1", "NRTS", "NDTR", "N22"}) {
+        using widgets::MainMenu;
+        for (auto [item, place] : {std::pair{"N11", &MainMenu::N11},
+                                   {"N14", &MainMenu::N14},
+                                   {"XON1", &MainMenu::XON1},
+                                   {"BREK1", &MainMenu::BREK1},
+                                   {"NRTS", &MainMenu::NRTS},
+                                   {"NDTR", &MainMenu::NDTR},
+                                   {"N22", &MainMenu::N22}}) {
             auto* action = new QAction(qs(item), &form);
             action->setObjectName(qs(item));
             const std::string_view mark(item);
             action->setCheckable(mark == "NRTS" || mark == "NDTR" || mark == "N22");
             form.addAction(action);
+            menu.*place = action;
         }
-        action("N22")->setChecked(true);
+        menu.N22->setChecked(true);
         std::array<QWidget*, 7> pages{};
         for (QWidget*& w : pages) w = new QWidget(&form);
         monitor = new monitor::RegisterMonitor(
@@ -68,7 +76,7 @@ protected:
         monitor->GCP();
         statusPanel = new QLabel(&form);
         page = new terminal::TerminalPage(
-            &form, pages[6], *monitor, statusPanel,
+            &form, pages[6], *monitor, statusPanel, menu,
             {[this](int hz, int ms) { record(QStringLiteral("tone %1 %2").arg(hz).arg(ms)); },
              [this](int hz, int ms) { record(QStringLiteral("sound %1 %2").arg(hz).arg(ms)); },
              [this](monitor::LogPane pane, const QStringList& lines) {
@@ -186,6 +194,7 @@ protected:
     QMainWindow form;
     monitor::RegisterMonitor* monitor = nullptr;
     QLabel* statusPanel = nullptr;
+    widgets::MainMenu menu;
     terminal::TerminalPage* page = nullptr;
     QStringList calls;
     std::function<QString()> snapshot;
