@@ -91,12 +91,17 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
         [helpCommands] {
             widgets::runCommand([helpCommands] { helpCommands->showHelp(help::kUartHelp); });
         });
-    new logs::LogTools(*mainWindow, mainWindow->menu(),
-                       {mainWindow->toolsPage(), mainWindow->registerMonitor().basePortGroup(),
-                        mainWindow->checkBox3()},
-                       mainWindow->leftLog(), mainWindow->rightLog(), *program->Form2, confirmTone,
-                       [helpCommands] { helpCommands->showHelp(help::kToolHelp); });
-    new logs::HintHighlighter(*mainWindow, mainWindow->statusPanel(0), *program->Form2);
+    auto* logTools = new logs::LogTools(
+        *mainWindow, mainWindow->menu(),
+        {mainWindow->toolsPage(), mainWindow->registerMonitor().basePortGroup(),
+         mainWindow->checkBox3()},
+        mainWindow->leftLog(), mainWindow->rightLog(), *program->Form2, confirmTone,
+        [helpCommands] { helpCommands->showHelp(help::kToolHelp); });
+    widgets::HintedControls hinted = mainWindow->terminalPage().hintedControls();
+    for (const widgets::HintedControls& more :
+         {mainWindow->registerMonitor().hintedControls(), logTools->hintedControls()})
+        hinted.insert(hinted.end(), more.begin(), more.end());
+    new logs::HintHighlighter(hinted, mainWindow->statusPanel(0), *program->Form2);
 
     program->Form4->link(
         {mainWindow, [mainWindow] { return mainWindow->OpenDriver(); }, program->Form5.get()});

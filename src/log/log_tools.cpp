@@ -167,6 +167,13 @@ LogTools::LogTools(QMainWindow& form, const widgets::MainMenu& menu, const Tools
 
 LogTools::~LogTools() = default;
 
+widgets::HintedControls LogTools::hintedControls() const {
+    using widgets::HintLook;
+    return {{RadioButton1, HintLook::BlackCaption},
+            {RadioButton2, HintLook::BlackCaption},
+            {CheckBox3, HintLook::BlackCaption}};
+}
+
 void LogTools::buildToolBar() {
     auto* bar = new QToolBar(&form_);
     bar->setObjectName(QStringLiteral("ToolBar10"));

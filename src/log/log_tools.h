@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 
+#include "widgets/hint.h"
 #include "widgets/main_menu.h"
 
 class QAction;
@@ -62,6 +63,8 @@ public:
     // RichEdit2 while RadioButton1 is checked, else RichEdit1.
     QPlainTextEdit& selectedPane() const;
     bool autoSizing() const { return autoSizing_; }
+    // The pane selector's switches, which light up while their hint is shown.
+    widgets::HintedControls hintedControls() const;
 
     FindDialog& FindDialog1() const { return *FindDialog1_; }
     QFileDialog& SaveDialog1() const { return *SaveDialog1_; }

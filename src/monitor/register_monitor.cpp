@@ -241,6 +241,20 @@ void RegisterMonitor::buildLights(QWidget* page) {
     addAtTop(page, group);
 }
 
+widgets::HintedControls RegisterMonitor::hintedControls() const {
+    using widgets::HintLook;
+    widgets::HintedControls hinted{{SpeedButton24, HintLook::BlackCaption},
+                                   {CheckBox2, HintLook::BlackCaption},
+                                   {ComboBox1, HintLook::FaceBackground},
+                                   {Edit1, HintLook::FaceBackground},
+                                   {Edit2, HintLook::FaceBackground}};
+    for (const RegisterViews& views : views_) {
+        hinted.push_back({views.hexButton, HintLook::BlackCaption});
+        hinted.push_back({views.decimalButton, HintLook::BlackCaption});
+    }
+    return hinted;
+}
+
 void RegisterMonitor::buildBasePortGroup(QWidget* page) {
     auto* group = new QGroupBox(QStringLiteral("Установ. базовый порт"), page);
     group->setObjectName(QStringLiteral("GroupBox1"));

@@ -13,6 +13,7 @@
 #include "monitor/presets.h"
 #include "monitor/register_table.h"
 #include "portio/port_io.h"
+#include "widgets/hint.h"
 
 class QCheckBox;
 class QComboBox;
@@ -78,6 +79,8 @@ public:
     QWidget& basePortGroup() const { return *GroupBox1; }
     // The decimal write button of base + offset.
     QToolButton& decimalWriteButton(int offset) const { return *views_[offset].decimalButton; }
+    // The write buttons and the base-port controls, which light up while their hint is shown.
+    widgets::HintedControls hintedControls() const;
 
     // One tick of the poll.
     void Timer1Timer();

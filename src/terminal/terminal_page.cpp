@@ -433,6 +433,17 @@ void TerminalPage::connectEvents() {
     Comm1_.OnTxEmpty = [this](comm::TCustomComm*) { Comm1TxEmpty(); };
 }
 
+widgets::HintedControls TerminalPage::hintedControls() const {
+    using widgets::HintLook;
+    widgets::HintedControls hinted{{SpeedButton2, HintLook::MaroonCaption},
+                                   {ComboBox2, HintLook::FaceBackground},
+                                   {Edit43, HintLook::FaceBackground}};
+    for (QWidget* button : {SpeedButton1, SpeedButton3, SpeedButton4, SpeedButton23})
+        hinted.push_back({button, HintLook::BlackCaption});
+    for (QWidget* box : lineSettingBoxes_) hinted.push_back({box, HintLook::FaceBackground});
+    return hinted;
+}
+
 void TerminalPage::Close() {
     Comm1_.Close();
 }

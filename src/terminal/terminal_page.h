@@ -12,6 +12,7 @@
 
 #include "comm/comm.h"
 #include "monitor/change_log.h"
+#include "widgets/hint.h"
 #include "widgets/main_menu.h"
 #include "widgets/text_box.h"
 
@@ -105,6 +106,8 @@ public:
     const QString& RxLine() const { return RxLine_; }
     // The "?" button; the program connects it to the help text of this page.
     QToolButton& helpButton() const { return *SpeedButton23; }
+    // The page's principal controls, which light up while their hint is shown.
+    widgets::HintedControls hintedControls() const;
 
     // The light step of the poll: while the port is open one read of the monitored register
     // per light, BRK, RTS, DTR and LOP in this order; while it is closed no read, RTS, DTR, XON

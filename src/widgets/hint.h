@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 #include <string_view>
+#include <vector>
 
 namespace widgets {
 
@@ -16,5 +17,15 @@ inline void setHint(QWidget* control, const QString& hint) {
     control->setToolTip(hint);
     control->setStatusTip(hint);
 }
+
+// How a principal control shows that its hint is the one under the mouse: its caption turns
+// red from black or maroon, or its background turns aqua from the button face.
+enum class HintLook { BlackCaption, MaroonCaption, FaceBackground };
+
+struct HintedControl {
+    QWidget* control;
+    HintLook look;
+};
+using HintedControls = std::vector<HintedControl>;
 
 }  // namespace widgets

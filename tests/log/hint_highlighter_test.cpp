@@ -15,8 +15,9 @@
 
 namespace {
 
-// A main window holding some of the listed controls, a control of the same name in a window
-// of its own, and the status panel that shows the hint under the mouse.
+// A main window holding some of the controls the highlighter is handed and one it is not, a
+// control of the same name in a window of its own, and the status panel that shows the hint
+// under the mouse.
 class HintHighlighterTest : public ::testing::Test {
 protected:
     HintHighlighterTest() {
@@ -34,6 +35,14 @@ protected:
         driverButton = new QToolButton(&driverWindow);
         driverButton->setObjectName(QStringLiteral("SpeedButton1"));
         driverButton->setStatusTip(open->statusTip());
+        using widgets::HintLook;
+        highlighter = new logs::HintHighlighter({{open, HintLook::BlackCaption},
+                                                 {close, HintLook::MaroonCaption},
+                                                 {write, HintLook::BlackCaption},
+                                                 {modal, HintLook::BlackCaption},
+                                                 {port, HintLook::FaceBackground},
+                                                 {hex, HintLook::FaceBackground}},
+                                                panel, viewer);
     }
     template <typename T>
     T* add(QVBoxLayout* layout, const char* name, const char* hint) {
@@ -63,7 +72,7 @@ protected:
     QCheckBox* modal;
     QComboBox* port;
     QLineEdit* hex;
-    logs::HintHighlighter* highlighter = new logs::HintHighlighter(form, panel, viewer);
+    logs::HintHighlighter* highlighter = nullptr;
 };
 
 TEST_F(HintHighlighterTest, RunsEvery100MsFromCreationOnATimerOfTheViewer) {
@@ -127,10 +136,17 @@ TEST_F(HintHighlighterTest, LeavesUnlistedControlsAndOtherWindowsAlone) {
     EXPECT_EQ(caption(driverButton), driverBefore);
 }
 
-TEST_F(HintHighlighterTest, ControlCreatedLaterIsHighlightedToo) {
+// The timer belongs to the viewer, which outlives the main window's controls.
+TEST_F(HintHighlighterTest, ControlThatIsGoneIsLeftOutAndTheOthersStillLightUp) {
     auto* baud = new QComboBox(form.centralWidget());
     baud->setObjectName(QStringLiteral("ComboBaudrate"));
     baud->setStatusTip(QStringLiteral("Скорость"));
+    auto* gone = new QToolButton(form.centralWidget());
+    gone->setStatusTip(baud->statusTip());
+    highlighter = new logs::HintHighlighter(
+        {{gone, widgets::HintLook::BlackCaption}, {baud, widgets::HintLook::FaceBackground}}, panel,
+        viewer);
+    delete gone;
     hover(baud);
     EXPECT_EQ(background(baud), QColor(Qt::cyan));
 }
