@@ -14,6 +14,9 @@ LogPane::LogPane(const QString& objectName, QWidget* parent) : widgets::TextBox(
     setUndoRedoEnabled(false);
     QFont paneFont = font();
     paneFont.setPointSize(8);
+    // A storm lays out dozens of new lines a tick; the pane's plain Latin and Cyrillic text looks
+    // the same without the shaping pass, which is most of that work.
+    paneFont.setStyleStrategy(QFont::PreferNoShaping);
     setFont(paneFont);
     QPalette colours = palette();
     colours.setColor(QPalette::Base, colours.color(QPalette::Window));
