@@ -14,6 +14,9 @@ LogPane::LogPane(const QString& objectName, QWidget* parent) : widgets::TextBox(
     setUndoRedoEnabled(false);
     QFont paneFont = font();
     paneFont.setPointSize(8);
+    // A storm lays out dozens of new lines a tick; the pane's plain Latin and Cyrillic text looks
+    // the same without the shaping pass, which is most of that work.
+    paneFont.setStyleStrategy(QFont::PreferNoShaping);
     setFont(paneFont);
     QPalette colours = palette();
     colours.setColor(QPalette::Base, colours.color(QPalette::Window));
@@ -35,13 +38,12 @@ void LogPane::appendLines(const QStringList& lines) {
     if (lines.isEmpty()) return;
     const QString joined = lines.join(QLatin1Char('\n'));
     const QString text = holdsLines() ? QLatin1Char('\n') + joined : joined;
-    // Insert and trim as one edit, so the pane lays itself out once for both.
+    // Insert and trim as two edits: as one, the change would span the whole text and the pane
+    // would lay all of it out again. Nothing is painted in between, so the user sees one update.
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    cursor.beginEditBlock();
     cursor.insertText(text);
     dropOldestLines();
-    cursor.endEditBlock();
     appendedEmptyLine_ = document()->isEmpty();
     cursor.movePosition(QTextCursor::End);
     setTextCursor(cursor);

@@ -35,10 +35,12 @@ enum Device : uint8_t {
     kSystemControl = 7,
 };
 
-// How long the service thread sleeps while nothing is on the move; anything the pty delivers
-// wakes it at once, and a busy line makes it run every millisecond.
-constexpr int kIdlePollMs = 10;
+// How often the service thread looks at a busy line. While a receiver is full it does not
+// watch the pty, so it looks again now and then for room; otherwise, with nothing on the move,
+// it sleeps until the pty delivers or the UARTs are written to.
 constexpr int kBusyPollMs = 1;
+constexpr int kSaturatedPollMs = 10;
+constexpr int kSleepUntilWoken = -1;
 
 // The publish folder may sit in /tmp: use it only if it is a real folder of our own, so nobody
 // else can plant the links.
@@ -69,6 +71,34 @@ struct SimulatedPc::Impl {
     std::thread serviceThread;
     std::atomic<bool> stopping{false};
     int wakePipe[2] = {-1, -1};
+    // The service thread sleeps without a time-out (written under the lock).
+    bool serviceAsleep = false;
+    // The last clock reading of a port read, passed on while no event is due and the reading
+    // would not matter.
+    int64_t lastNowNs = 0;
+
+    // Under the lock: the UARTs were written to, which may start a transmission the sleeping
+    // service thread must carry to a pty.
+    void wakeService() {
+        if (!serviceAsleep) return;
+        serviceAsleep = false;
+        char wake = 1;
+        [[maybe_unused]] ssize_t ignored = ::write(wakePipe[1], &wake, 1);
+    }
+
+    // Port reads are the poll's hot path: while no UART has an event scheduled, time only
+    // matters when a received byte is taken (it restarts the receiver's time-out), so the
+    // clock is read only then.
+    int64_t readTime(const Clock& clock, bool takesReceivedByte) {
+        if (takesReceivedByte || anyEventScheduled()) lastNowNs = clock.nowNs();
+        return lastNowNs;
+    }
+
+    bool anyEventScheduled() const {
+        for (const Uart16550& uart : uarts)
+            if (uart.nextEventNs() != INT64_MAX) return true;
+        return false;
+    }
 
     void advanceAll(int64_t now) {
         for (Uart16550& uart : uarts)
@@ -84,8 +114,7 @@ struct SimulatedPc::Impl {
             pty->service(now);
             busy = busy || pty->hasPendingOutput() || pty->receiverSaturated();
         }
-        for (Uart16550& uart : uarts) busy = busy || uart.nextEventNs() != INT64_MAX;
-        return busy;
+        return busy || anyEventScheduled();
     }
 };
 
@@ -147,17 +176,27 @@ SimulatedPc::SimulatedPc(const Clock& clock, PcConfig config)
             std::vector<pollfd> fds;
             while (!p.stopping.load()) {
                 fds.clear();
-                bool busy;
+                int timeoutMs = kSleepUntilWoken;
                 {
                     std::lock_guard guard(p.lock);
-                    busy = p.servicePtys(clock_.nowNs());
+                    if (p.servicePtys(clock_.nowNs())) timeoutMs = kBusyPollMs;
                     p.interruptWaiters.notify_all();
-                    for (auto& pty : p.ptys)
-                        if (pty && !pty->receiverSaturated())
+                    for (auto& pty : p.ptys) {
+                        if (!pty) continue;
+                        if (!pty->receiverSaturated())
                             fds.push_back({pty->masterFd(), POLLIN, 0});
+                        else if (timeoutMs == kSleepUntilWoken)
+                            timeoutMs = kSaturatedPollMs;
+                    }
+                    p.serviceAsleep = timeoutMs == kSleepUntilWoken;
                 }
                 fds.push_back({p.wakePipe[0], POLLIN, 0});
-                ::poll(fds.data(), fds.size(), busy ? kBusyPollMs : kIdlePollMs);
+                ::poll(fds.data(), fds.size(), timeoutMs);
+                if (fds.back().revents & POLLIN) {
+                    char drained[64];
+                    while (::read(p.wakePipe[0], drained, sizeof drained) > 0) {
+                    }
+                }
             }
         });
     }
@@ -178,9 +217,11 @@ SimulatedPc::~SimulatedPc() {
 uint8_t SimulatedPc::in(uint16_t port) {
     Impl& pc = *impl_;
     std::lock_guard guard(pc.lock);
-    const int64_t now = clock_.nowNs();
+    const uint8_t device = pc.owner[port];
+    const int64_t now = pc.readTime(
+        clock_, device >= kCom1 && device < kCom1 + 4 && (port & 7) == uart::reg::kRbrThrDll);
     pc.advanceAll(now);
-    switch (uint8_t device = pc.owner[port]) {
+    switch (device) {
         case kNone:
             return 0xFF;
         case kPitChannel2:
@@ -203,6 +244,7 @@ void SimulatedPc::out(uint16_t port, uint8_t value) {
     Impl& pc = *impl_;
     std::lock_guard guard(pc.lock);
     pc.interruptWaiters.notify_all();
+    pc.wakeService();
     const int64_t now = clock_.nowNs();
     pc.advanceAll(now);
     switch (uint8_t device = pc.owner[port]) {
@@ -275,6 +317,7 @@ void SimulatedPc::wakeInterruptWaiters() {
 void SimulatedPc::injectReceived(int com, const Character& c) {
     std::lock_guard guard(impl_->lock);
     impl_->uarts[com - 1].receive(c);
+    impl_->wakeService();
     impl_->interruptWaiters.notify_all();
 }
 

@@ -187,7 +187,7 @@ TEST_F(PseudoTerminal, FarEndClosingLeavesTheUartWorkingAndANewProgramCanAttach)
     EXPECT_EQ(receive(1), "b");
 }
 
-TEST(PseudoTerminalServiceThread, IdleAfterTheFarEndExitsWithoutSpinning) {
+TEST(PseudoTerminalServiceThread, IdleAfterTheFarEndExitsWithoutSpinningAndAWriteWakesIt) {
     sim::SteadyClock clock;
     sim::PcConfig config =
         wiring(sim::Wiring::Unplugged, sim::Wiring::Unplugged, sim::Wiring::PseudoTerminal);
@@ -210,6 +210,19 @@ TEST(PseudoTerminalServiceThread, IdleAfterTheFarEndExitsWithoutSpinning) {
                r.ru_stime.tv_usec;
     };
     EXPECT_LT(cpuUs(after) - cpuUs(before), 100'000);
+
+    // The idle thread sleeps with no time-out: a byte written to THR must still come out.
+    int fd = ::open(pc.ptyPath(3).c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    pc.out(kCom3 + kLcr, 0x03);
+    pc.out(kCom3 + kThr, 'W');
+    pollfd slave{fd, POLLIN, 0};
+    char got = 0;
+    if (::poll(&slave, 1, 2000) == 1) {
+        ASSERT_EQ(::read(fd, &got, 1), 1);
+    }
+    ::close(fd);
+    EXPECT_EQ(got, 'W');
 }
 
 }  // namespace
