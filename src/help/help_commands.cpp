@@ -47,7 +47,7 @@ HelpCommands::HelpCommands(QWidget* mainWindow, const widgets::MainMenu& menu, l
     if (QAction* hidden = menu.N28) {
         // Never shown in the menu, yet F1 works: the window itself carries the item.
         for (QObject* holder : hidden->associatedObjects())
-            if (auto* menu = qobject_cast<QMenu*>(holder)) menu->removeAction(hidden);
+            if (auto* shownIn = qobject_cast<QMenu*>(holder)) shownIn->removeAction(hidden);
         mainWindow_->addAction(hidden);
         connect(hidden, &QAction::triggered, this,
                 [this] { widgets::runCommand([this] { showHelp(kToolHelp); }); });
