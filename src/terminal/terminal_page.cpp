@@ -14,6 +14,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -394,6 +395,7 @@ QComboBox* TerminalPage::newLineSettingBox(int setting, QWidget* parent) {
     const int shown = box->findText(utf8Text(table.initialText), Qt::MatchExactly);
     box->setCurrentIndex(shown);
     if (shown < 0) box->setEditText(utf8Text(table.initialText));
+    acceptedSettingTexts_[static_cast<size_t>(setting)] = box->currentText();
     setHint(box, utf8Text(table.hint));
     // In the order of the settings table.
     static constexpr std::array<void (TerminalPage::*)(int), 5> kChangeHandlers = {
@@ -572,8 +574,25 @@ void TerminalPage::lineSettingChange(int setting, int position) {
         Memo1->appendLine(line + utf8Text(kSettingKept));
         return;
     }
-    table.apply(Comm1_, table.ordinals[static_cast<size_t>(position)]);
+    try {
+        table.apply(Comm1_, table.ordinals[static_cast<size_t>(position)]);
+    } catch (...) {
+        showAcceptedSetting(setting);
+        throw;
+    }
+    acceptedSettingTexts_[static_cast<size_t>(setting)] =
+        lineSettingBoxes_[static_cast<size_t>(setting)]->currentText();
     Memo1->appendLine(line);
+}
+
+// The port refused the pick and kept its line as it was, so the box goes back to the item that
+// line was set from rather than show a setting the port does not have.
+void TerminalPage::showAcceptedSetting(int setting) {
+    QComboBox* box = lineSettingBoxes_[static_cast<size_t>(setting)];
+    const QString& accepted = acceptedSettingTexts_[static_cast<size_t>(setting)];
+    const QSignalBlocker quiet(box);
+    box->setCurrentIndex(box->findText(accepted, Qt::MatchExactly));
+    box->setEditText(accepted);
 }
 
 void TerminalPage::Comm1Break() {

@@ -142,6 +142,7 @@ private:
     void connectMenu();
     void connectEvents();
     void lineSettingChange(int setting, int position);
+    void showAcceptedSetting(int setting);
     void takeReceived(std::span<const uint8_t> bytes);
     QString deviceName() const;
     bool speakerOn() const;
@@ -161,6 +162,8 @@ private:
     QComboBox* ComboBox2 = nullptr;
     // ComboBaudrate, ComboBox3, ComboBox4, ComboBox5 and ComboBox6.
     std::array<QComboBox*, 5> lineSettingBoxes_{};
+    // What each box showed when the component last took its setting.
+    std::array<QString, 5> acceptedSettingTexts_{};
     QLineEdit* Edit43 = nullptr;
     QToolButton* SpeedButton1 = nullptr;
     QToolButton* SpeedButton2 = nullptr;

@@ -304,11 +304,18 @@ TEST_F(Terminal, TypedSettingKeepsThePreviousValueAndSaysSo) {
     EXPECT_EQ(memo("Memo1")->lines().last(), "Скорость: cbr19200x" + kKept);
 }
 
-TEST_F(Terminal, SettingChangedWhileOpenIsAppliedAtOnce) {
+TEST_F(Terminal, SettingChangedWhileOpenIsAppliedAtOnceAndARefusedOneIsTakenBack) {
     usePty();
     click("SpeedButton1");
     pick("ComboBaudrate", QStringLiteral("cbr19200"));
     EXPECT_EQ(page->Comm1().CurrentDcb().BaudRate, 19200u);
+
+    // A pseudo-terminal has only eight-bit words.
+    pick("ComboBox3", QStringLiteral("--"));
+    EXPECT_EQ(calls.last(), "Ошибка: Error updating DataControlBlock (Error: 22) ");
+    EXPECT_EQ(page->Comm1().Databits(), comm::da8);
+    EXPECT_EQ(combo("ComboBox3")->currentText(), "8");
+    EXPECT_EQ(combo("ComboBox3")->currentIndex(), 4);
 }
 
 TEST_F(Terminal, MenuItemsClickTheirButtonsOnceAndF12WritesRegisterTwo) {
