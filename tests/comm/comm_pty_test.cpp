@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 #include "comm/comm_os.h"
 #include "comm/linux_baud.h"
 #include "comm/linux_termios.h"
+#include "comm_test_support.h"
 #include "owner_loop.h"
 
 namespace {
@@ -26,30 +26,8 @@ namespace {
 using comm::ECommError;
 using comm::TComm;
 
-// Runs f and returns the ECommError it raised; fails the test when it raises nothing.
-template <typename F>
-ECommError raised(F&& f) {
-    try {
-        f();
-    } catch (const ECommError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no ECommError";
-    return ECommError("", 0);
-}
-
-// Processor time the whole process takes while the loop runs handovers for `span`.
-long cpuUsWhilePumping(commtest::OwnerLoop& loop, std::chrono::milliseconds span) {
-    const auto cpuUs = [] {
-        rusage r{};
-        ::getrusage(RUSAGE_SELF, &r);
-        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
-               r.ru_stime.tv_usec;
-    };
-    const long before = cpuUs();
-    loop.pumpUntil([] { return false; }, span);
-    return cpuUs() - before;
-}
+using commtest::cpuUsWhilePumping;
+using commtest::raised;
 
 class PtyComm : public ::testing::Test {
 protected:
