@@ -115,8 +115,8 @@ private:
     bool heldByXoff_ = false;
     bool suspended_ = false;  // the server asked us to stop sending
     uint8_t modemState_ = 0;
-    bool awaiting_ = false;
-    std::array<std::optional<uint32_t>, kCommandCount> replies_{};
+    bool awaiting_ = false;  // a setting waits for its answer: reading goes on past a full queue
+    std::array<std::optional<uint32_t>, kCommandCount> replies_{};  // the last answer to each
     bool negotiated_ = false;
     bool refused_ = false;
 
