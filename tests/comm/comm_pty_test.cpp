@@ -138,6 +138,28 @@ TEST(CommDeviceNames, ComNamesReachTheSimulatedUartOrTtySAndOthersDev) {
     EXPECT_EQ(resolveDeviceName("Com1x", kSim).path, "/dev/Com1x");
 }
 
+TEST(CommDeviceNames, NetworkNamesGiveHostAndPortAndMalformedOnesNoHost) {
+    using comm::DeviceTarget;
+    const auto resolve = [](const char* name) {
+        return comm::resolveDeviceName(name, platform::PortBackend::Simulated);
+    };
+    const DeviceTarget rfc = resolve("rfc2217://lab-7.example:2217");
+    EXPECT_EQ(rfc.kind, DeviceTarget::kRfc2217);
+    EXPECT_EQ(rfc.host, "lab-7.example");
+    EXPECT_EQ(rfc.port, 2217);
+    const DeviceTarget raw = resolve("socket://[::1]:65535");
+    EXPECT_EQ(raw.kind, DeviceTarget::kRawSocket);
+    EXPECT_EQ(raw.host, "::1");
+    EXPECT_EQ(raw.port, 65535);
+    for (const char* bad :
+         {"rfc2217://host", "rfc2217://host:", "rfc2217://:80", "rfc2217://h:0",
+          "rfc2217://h:65536", "rfc2217://::1:80", "socket://[::1]80", "socket://h:8x"}) {
+        EXPECT_TRUE(resolve(bad).host.empty()) << bad;
+        EXPECT_NE(resolve(bad).kind, DeviceTarget::kTtyPath) << bad;
+    }
+    EXPECT_EQ(resolve("/dev/rfc2217://x:1").kind, DeviceTarget::kTtyPath);
+}
+
 TEST_F(PtyComm, OpensAPseudoTerminalAndCloseReleasesIt) {
     comm.Open();
     EXPECT_TRUE(comm.IsOpen());
