@@ -83,10 +83,12 @@ struct PseudoTerminal {
 enum class ServerKind { kSer2netRfc2217, kSer2netRaw, kPyserialRfc2217 };
 
 // pyserial's RFC 2217 port manager on the pseudo-terminal given, one client at a time, as its
-// example server runs it. A pseudo-terminal has no modem lines and keeps only 8-bit words: its
-// lines read as off and setting them does nothing (pyserial would end the session on ENOTTY),
-// and a frame it refuses becomes the ValueError on which the port manager keeps, and answers
-// with, the old value. Exit status 77: pyserial is not installed.
+// example server runs it. A pseudo-terminal has no modem lines and keeps only 8-bit words
+// without PARENB: its lines read as off and setting them does nothing (pyserial would end the
+// session on ENOTTY); parity is asked of it by its kind alone (PARODD, CMSPAR), which it keeps,
+// since it refuses every later change while PARENB is asked for; and a word size it refuses
+// becomes the ValueError on which the port manager keeps, and answers with, the old value.
+// Exit status 77: pyserial is not installed.
 inline constexpr const char* kPyserialServer = R"py(
 import errno, logging, socket, sys, termios, threading
 try:
@@ -116,6 +118,12 @@ class PtySerial(serial.Serial):
             super()._reconfigure_port(*args, **kwargs)
         except termios.error as e:
             raise ValueError(str(e))
+
+set_line = termios.tcsetattr
+def set_line_without_parenb(fd, when, attributes):
+    attributes[2] &= ~termios.PARENB
+    set_line(fd, when, attributes)
+termios.tcsetattr = set_line_without_parenb
 
 logging.basicConfig(stream=sys.stderr, level=logging.INFO)
 port = PtySerial(sys.argv[1], timeout=0.2)
@@ -252,8 +260,7 @@ private:
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        const int error =
-            ::posix_spawn(&pid_, argv[0], &files, &attributes, argv.data(), environ);
+        const int error = ::posix_spawn(&pid_, argv[0], &files, &attributes, argv.data(), environ);
         posix_spawn_file_actions_destroy(&files);
         posix_spawnattr_destroy(&attributes);
         if (error != 0) {
@@ -274,9 +281,9 @@ private:
                 pid_ = -1;
                 const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
                 missing_ = code == 77;
-                failure_ = missing_ ? "pyserial is not installed (Debian package python3-serial)"
-                                    : "the server ended (status " + std::to_string(code) +
-                                          "): " + log();
+                failure_ = missing_
+                               ? "pyserial is not installed (Debian package python3-serial)"
+                               : "the server ended (status " + std::to_string(code) + "): " + log();
                 return;
             }
             if (std::chrono::steady_clock::now() > deadline) {
