@@ -9,7 +9,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,8 +26,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace commtest {
 
@@ -245,28 +243,31 @@ private:
         return {};
     }
 
+    // The server in a session of its own (no signal meant for the test's terminal reaches it),
+    // its output in the log; it dies with the thread that started it, so a test that crashes or
+    // is killed leaves no server behind. Only async-signal-safe calls between fork and exec.
     void start(const std::vector<std::string>& args) {
         const std::string log = dir_ + "/server.log";
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_adddup2(&files, 1, 2);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        // A session of its own: no signal meant for the test's terminal reaches it.
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        const int error = ::posix_spawn(&pid_, argv[0], &files, &attributes, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&files);
-        posix_spawnattr_destroy(&attributes);
-        if (error != 0) {
-            pid_ = -1;
-            missing_ = error == ENOENT;
-            failure_ = args[0] + " cannot be started: " + std::strerror(error);
+        const pid_t parent = ::getpid();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setsid();
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent) _exit(1);
+            const int input = ::open("/dev/null", O_RDONLY);
+            const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (input < 0 || output < 0) _exit(1);
+            ::dup2(input, 0);
+            ::dup2(output, 1);
+            ::dup2(output, 2);
+            ::execv(argv[0], argv.data());
+            _exit(kCannotRun);
+        }
+        if (pid_ < 0) {
+            failure_ = std::string("fork: ") + std::strerror(errno);
             return;
         }
         waitUntilListening();
@@ -280,10 +281,13 @@ private:
             if (::waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;
                 const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                missing_ = code == 77;
-                failure_ = missing_
-                               ? "pyserial is not installed (Debian package python3-serial)"
-                               : "the server ended (status " + std::to_string(code) + "): " + log();
+                missing_ = code == kNoPyserial || code == kCannotRun;
+                if (code == kNoPyserial)
+                    failure_ = "pyserial is not installed (Debian package python3-serial)";
+                else if (code == kCannotRun)
+                    failure_ = "the server's program cannot be run: " + log();
+                else
+                    failure_ = "the server ended (status " + std::to_string(code) + "): " + log();
                 return;
             }
             if (std::chrono::steady_clock::now() > deadline) {
@@ -313,6 +317,9 @@ private:
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
+
+    static constexpr int kNoPyserial = 77;  // the script's exit status
+    static constexpr int kCannotRun = 127;  // exec failed, as a shell reports it
 
     ServerKind kind_;
     PseudoTerminal line_;
