@@ -1,13 +1,21 @@
 // TComm on serial ports shared over the network: rfc2217:// and socket:// names opened against
 // ser2net and pyserial's RFC 2217 server, each with a pseudo-terminal behind it whose far end the
 // test holds.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -214,6 +222,150 @@ TEST(RemotePortAbsent, NobodyListeningRaisesAccessErrorWithConnectionRefused) {
                      "Error accessing specified device (Error: 111) ");
         EXPECT_FALSE(comm.IsOpen());
     }
+}
+
+// The server side of RFC 2217 cut down to what line events need, since no pseudo-terminal can
+// raise a modem line or a line error: it takes the client's options, confirms every setting as
+// asked (a query with 9600 8N1), and sends the notifications the test gives it.
+class ScriptedServer {
+public:
+    ScriptedServer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(listener_, 1) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            ADD_FAILURE() << "no listening socket: " << std::strerror(errno);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ScriptedServer() {
+        ::shutdown(listener_, SHUT_RDWR);
+        if (connection_ >= 0) ::shutdown(connection_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+        if (connection_ >= 0) ::close(connection_);
+    }
+    std::string deviceName() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+    void notify(uint8_t command, uint8_t state) {
+        send({kIac, kSb, kComPort, command, state, kIac, kSe});
+    }
+
+    static constexpr uint8_t kNotifyLineState = 106;
+    static constexpr uint8_t kNotifyModemState = 107;
+
+private:
+    static constexpr uint8_t kIac = 255, kSb = 250, kSe = 240, kWill = 251, kDo = 253;
+    static constexpr uint8_t kComPort = 44;
+
+    void send(const std::vector<uint8_t>& bytes) {
+        std::lock_guard guard(sending_);
+        EXPECT_EQ(::write(connection_, bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+
+    void serve() {
+        const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0) return;
+        connection_ = connection;
+        send({kIac, kDo, 0, kIac, kWill, 0, kIac, kDo, kComPort});
+        enum { kData, kCommand, kOption, kSub, kSubIac } state = kData;
+        std::vector<uint8_t> sub;
+        uint8_t buf[512];
+        for (ssize_t n; (n = ::read(connection, buf, sizeof buf)) > 0;) {
+            for (ssize_t i = 0; i < n; ++i) {
+                const uint8_t b = buf[i];
+                switch (state) {
+                    case kData:
+                        if (b == kIac) state = kCommand;
+                        break;
+                    case kCommand:
+                        state = b == kSb ? kSub : b >= kWill ? kOption : kData;
+                        sub.clear();
+                        break;
+                    case kOption:
+                        state = kData;
+                        break;
+                    case kSub:
+                        if (b == kIac)
+                            state = kSubIac;
+                        else
+                            sub.push_back(b);
+                        break;
+                    case kSubIac:
+                        state = b == kIac ? kSub : kData;
+                        if (b == kIac) sub.push_back(b);
+                        if (b == kSe) confirm(sub);
+                        break;
+                }
+            }
+        }
+    }
+
+    void confirm(const std::vector<uint8_t>& sub) {
+        if (sub.size() < 3 || sub[0] != kComPort || sub[1] < 1 || sub[1] > 5) return;
+        std::vector<uint8_t> value(sub.begin() + 2, sub.end());
+        if (std::all_of(value.begin(), value.end(), [](uint8_t v) { return v == 0; })) {
+            static const std::vector<uint8_t> kLine[] = {{0, 0, 0x25, 0x80}, {8}, {1}, {1}};
+            if (sub[1] <= 4) value = kLine[sub[1] - 1];
+        }
+        std::vector<uint8_t> reply = {kIac, kSb, kComPort, static_cast<uint8_t>(sub[1] + 100)};
+        reply.insert(reply.end(), value.begin(), value.end());
+        reply.insert(reply.end(), {kIac, kSe});
+        send(reply);
+    }
+
+    int listener_ = -1;
+    std::atomic<int> connection_{-1};
+    int port_ = 0;
+    std::mutex sending_;
+    std::thread thread_;
+};
+
+// Each notification of the server, one at a time, and the handlers it runs: the modem lines by
+// their state or their change bits, ring on its rise and on its trailing-edge bit, a break
+// apart from the other line errors.
+TEST(RemoteLineEvents, ServerNotificationsBecomeTheComponentsEvents) {
+    ScriptedServer server;
+    commtest::OwnerLoop loop;
+    TComm comm(loop.runOnOwner());
+    std::string events;
+    const auto note = [&](const char* name) {
+        return [&events, name](comm::TCustomComm*) { events += std::string(" ") + name; };
+    };
+    comm.OnCts = note("cts");
+    comm.OnDsr = note("dsr");
+    comm.OnRlsd = note("rlsd");
+    comm.OnRing = note("ring");
+    comm.OnBreak = note("break");
+    comm.OnError = [&](comm::TCustomComm*, int32_t errors) {
+        events += " error " + std::to_string(errors);
+    };
+    comm.SetDeviceName(server.deviceName());
+    comm.Open();
+    const auto after = [&](uint8_t command, uint8_t state) {
+        events.clear();
+        server.notify(command, state);
+        loop.pumpUntil([&] { return !events.empty(); });
+        return events;
+    };
+    constexpr uint8_t kModem = ScriptedServer::kNotifyModemState;
+    EXPECT_EQ(after(kModem, 0x11), " cts");
+    EXPECT_EQ(after(kModem, 0x32), " dsr");
+    EXPECT_EQ(after(kModem, 0xB8), " rlsd");
+    EXPECT_TRUE(comm.ModemSignal(1) && comm.ModemSignal(2) && comm.ModemSignal(4));
+    EXPECT_FALSE(comm.ModemSignal(3));
+    EXPECT_EQ(after(kModem, 0xF0), " ring");
+    EXPECT_TRUE(comm.ModemSignal(3));
+    EXPECT_EQ(after(kModem, 0xB4), " ring") << "the trailing edge";
+    EXPECT_EQ(after(kModem, 0x80), " cts dsr") << "lines that fall without change bits";
+    EXPECT_FALSE(comm.ModemSignal(1) || comm.ModemSignal(2));
+    EXPECT_EQ(after(ScriptedServer::kNotifyLineState, 0x10), " break");
+    EXPECT_EQ(after(ScriptedServer::kNotifyLineState, 0x0E),
+              " error " + std::to_string(comm::CE_FRAME | comm::CE_RXPARITY | comm::CE_OVERRUN));
 }
 
 }  // namespace
