@@ -212,7 +212,9 @@ INSTANTIATE_TEST_SUITE_P(Servers, RemotePort,
                                            ServerKind::kPyserialRfc2217),
                          serverName);
 
-TEST(RemotePortAbsent, NobodyListeningRaisesAccessErrorWithConnectionRefused) {
+// Nobody listening: the connection is refused. ser2net listening but unable to open its device:
+// it greets, says so in plain text and hangs up, and the opening fails with the connection.
+TEST(RemotePortAbsent, AbsentOrDevicelessServerRaisesAccessErrorAtOpen) {
     commtest::OwnerLoop loop;
     TComm comm(loop.runOnOwner());
     const std::string address = "127.0.0.1:" + std::to_string(commtest::SerialServer::freePort());
@@ -222,6 +224,15 @@ TEST(RemotePortAbsent, NobodyListeningRaisesAccessErrorWithConnectionRefused) {
                      "Error accessing specified device (Error: 111) ");
         EXPECT_FALSE(comm.IsOpen());
     }
+
+    commtest::SerialServer deviceless(ServerKind::kSer2netRfc2217, "/dev/quillmor-no-such-port");
+    if (deviceless.missing()) GTEST_SKIP() << deviceless.failure();
+    ASSERT_EQ(deviceless.failure(), "");
+    comm.SetDeviceName(deviceless.deviceName());
+    const comm::ECommError e = raised([&] { comm.Open(); });
+    EXPECT_EQ(std::string(e.what()).rfind("Error accessing specified device (Error: ", 0), 0u);
+    EXPECT_TRUE(e.ErrorCode == ECONNRESET || e.ErrorCode == EPIPE) << e.ErrorCode;
+    EXPECT_FALSE(comm.IsOpen());
 }
 
 // The server side of RFC 2217 cut down to what line events need, since no pseudo-terminal can

@@ -162,7 +162,9 @@ while True:
 // whether that is because it is not installed.
 class SerialServer {
 public:
-    explicit SerialServer(ServerKind kind) : kind_(kind) {
+    // device: the port the server shares; its own pseudo-terminal when empty.
+    explicit SerialServer(ServerKind kind, std::string device = {})
+        : kind_(kind), device_(device.empty() ? line_.path : std::move(device)) {
         char dir[] = "/tmp/quillmor-server-XXXXXX";
         if (!::mkdtemp(dir)) {
             failure_ = "mkdtemp failed";
@@ -171,7 +173,7 @@ public:
         dir_ = dir;
         port_ = freePort();
         if (kind == ServerKind::kPyserialRfc2217) {
-            start({"/usr/bin/python3", "-c", kPyserialServer, line_.path, std::to_string(port_)});
+            start({"/usr/bin/python3", "-c", kPyserialServer, device_, std::to_string(port_)});
             return;
         }
         const std::string ser2net = findSer2net();
@@ -185,7 +187,7 @@ public:
                               << "  accepter: "
                               << (kind == ServerKind::kSer2netRaw ? "" : "telnet(rfc2217),")
                               << "tcp,127.0.0.1," << port_ << "\n"
-                              << "  connector: serialdev," << line_.path << ",9600n81,local\n"
+                              << "  connector: serialdev," << device_ << ",9600n81,local\n"
                               << "  options:\n"
                               << "    kickolduser: true\n";
         // -d: in the foreground, its log on standard output; -u: no UUCP lock files left
@@ -323,6 +325,7 @@ private:
 
     ServerKind kind_;
     PseudoTerminal line_;
+    std::string device_;
     std::string dir_;
     int port_ = 0;
     pid_t pid_ = -1;
