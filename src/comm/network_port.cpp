@@ -44,6 +44,50 @@ constexpr size_t kMaxHeld = 64 * 1024;
 constexpr uint8_t kLineStateMask = 0x1E;
 constexpr uint8_t kModemStateMask = 0xFF;
 
+// A line as RFC 2217 sets it: one command for each part, sent in this order.
+struct LinePart {
+    uint8_t command;
+    uint32_t value;
+    int width;
+};
+constexpr size_t kLineParts = 5;
+constexpr size_t kFlowPart = 4;
+
+std::array<LinePart, kLineParts> lineParts(const Dcb& dcb) {
+    static constexpr uint8_t kStopSizes[] = {1, 3, 2};  // 1, 1.5, 2 stop bits
+    const uint32_t rtsControl = dcb.Flags & kDcbRtsControlMask;
+    uint8_t flow = kControlNoFlow;
+    if ((dcb.Flags & kDcbOutxCtsFlow) || rtsControl == kDcbRtsControlHandshake)
+        flow = kControlHardwareFlow;
+    else if (dcb.Flags & (kDcbOutX | kDcbInX))
+        flow = kControlXonXoffFlow;
+    return {{{kSetBaudRate, dcb.BaudRate, 4},
+             {kSetDataSize, dcb.ByteSize, 1},
+             {kSetParity, static_cast<uint32_t>(dcb.Parity + 1), 1},
+             {kSetStopSize, kStopSizes[dcb.StopBits], 1},
+             {kSetControl, flow, 1}}};
+}
+
+// A server answers a value it cannot set with the one it kept; a rate counts as set when it is
+// within what a UART's receiver tolerates.
+bool confirms(const LinePart& part, uint32_t answer) {
+    if (part.command != kSetBaudRate) return answer == part.value;
+    return std::fabs(static_cast<double>(answer) - part.value) <= kMaxRateError * part.value;
+}
+
+// SET-CONTROL has one answer command for flow control, break, DTR and RTS: an answer counts for
+// a request of its own kind only, so a late answer to an unconfirmed DTR change is never taken
+// for the flow control's.
+bool answers(uint8_t command, uint32_t request, uint32_t answer) {
+    if (command != kSetControl) return true;
+    const auto kind = [](uint32_t value) -> uint32_t {
+        if (value >= 4 && value <= 12) return (value - 1) / 3;  // break, DTR, RTS
+        if (value >= 13 && value <= 16) return 4;               // inbound flow control
+        return 0;                                               // outbound flow control
+    };
+    return kind(request) == kind(answer);
+}
+
 class NetworkPort final : public OsPort {
 public:
     NetworkPort(int fd, bool telnet)
@@ -88,7 +132,6 @@ private:
     void post(uint8_t command, uint32_t value, int width);
     int ask(std::unique_lock<std::mutex>& lock, uint8_t command, uint32_t value, int width,
             uint32_t& answer);
-    int sendLine(std::unique_lock<std::mutex>& lock, const Dcb& dcb);
     void learnLine(std::unique_lock<std::mutex>& lock);
     int32_t takeBack(const uint8_t* buffer, int32_t count, uint64_t start, uint64_t end);
     bool gone() const { return closed_ || failure_ != 0; }
@@ -117,6 +160,8 @@ private:
     uint8_t modemState_ = 0;
     bool awaiting_ = false;  // a setting waits for its answer: reading goes on past a full queue
     std::array<std::optional<uint32_t>, kCommandCount> replies_{};  // the last answer to each
+    // Each part of the server's line as it last told it; unknown parts are always sent.
+    std::array<std::optional<uint32_t>, kLineParts> line_{};
     bool negotiated_ = false;
     bool refused_ = false;
 
@@ -146,19 +191,26 @@ int NetworkPort::start() {
     return failure_;
 }
 
-// GetCommState must tell the line the port really has, and a refused setting goes back to it.
-// A server that does not say keeps the defaults.
+// GetCommState must tell the line the port really has, and a setting sends only the parts
+// that differ from it: a server may reconfigure its port for every command, and the port may
+// refuse a request that changes nothing it keeps. A server that does not answer keeps the
+// defaults, and every part is sent.
 void NetworkPort::learnLine(std::unique_lock<std::mutex>& lock) {
+    const std::array<LinePart, kLineParts> parts = lineParts(core_.dcb());
+    for (size_t i = 0; i < kLineParts; ++i) {
+        uint32_t answer = 0;
+        if (ask(lock, parts[i].command, 0, parts[i].width, answer) != 0) return;
+        line_[i] = answer;
+    }
     Dcb dcb = core_.dcb();
-    uint32_t answer = 0;
-    if (ask(lock, kSetBaudRate, 0, 4, answer) != 0) return;
-    if (answer != 0) dcb.BaudRate = answer;
-    if (ask(lock, kSetDataSize, 0, 1, answer) == 0 && answer >= 5 && answer <= 8)
-        dcb.ByteSize = static_cast<uint8_t>(answer);
-    if (ask(lock, kSetParity, 0, 1, answer) == 0 && answer >= 1 && answer <= 5)
-        dcb.Parity = static_cast<uint8_t>(answer - 1);
-    if (ask(lock, kSetStopSize, 0, 1, answer) == 0 && answer >= 1 && answer <= 3)
-        dcb.StopBits = answer == 1 ? 0 : answer == 2 ? 2 : 1;
+    if (*line_[0] != 0) dcb.BaudRate = *line_[0];
+    if (*line_[1] >= 5 && *line_[1] <= 8) dcb.ByteSize = static_cast<uint8_t>(*line_[1]);
+    if (*line_[2] >= 1 && *line_[2] <= 5) dcb.Parity = static_cast<uint8_t>(*line_[2] - 1);
+    if (*line_[3] >= 1 && *line_[3] <= 3)
+        dcb.StopBits = *line_[3] == 1 ? 0 : *line_[3] == 2 ? 2 : 1;
+    if (*line_[4] == kControlHardwareFlow)
+        dcb.Flags = (dcb.Flags & ~kDcbRtsControlMask) | kDcbOutxCtsFlow | kDcbRtsControlHandshake;
+    if (*line_[4] == kControlXonXoffFlow) dcb.Flags |= kDcbOutX | kDcbInX;
     core_.setDcb(dcb);
 }
 
@@ -311,44 +363,13 @@ int NetworkPort::ask(std::unique_lock<std::mutex>& lock, uint8_t command, uint32
     replies_[command].reset();
     awaiting_ = true;
     post(command, value, width);
-    const bool answered = changed_.wait_for(
-        lock, kReplyTimeout, [&] { return replies_[command].has_value() || gone(); });
+    const bool answered = changed_.wait_for(lock, kReplyTimeout, [&] {
+        return (replies_[command] && answers(command, value, *replies_[command])) || gone();
+    });
     awaiting_ = false;
     if (gone()) return goneError();
     if (!answered) return ETIMEDOUT;
     answer = *replies_[command];
-    return 0;
-}
-
-// Each part of the line must come back from the server as it was sent; a server answers a
-// value it cannot set with the one it kept, or not at all.
-int NetworkPort::sendLine(std::unique_lock<std::mutex>& lock, const Dcb& dcb) {
-    static constexpr uint8_t kStopSizes[] = {1, 3, 2};  // 1, 1.5, 2 stop bits
-    const uint32_t rtsControl = dcb.Flags & kDcbRtsControlMask;
-    uint8_t flow = kControlNoFlow;
-    if ((dcb.Flags & kDcbOutxCtsFlow) || rtsControl == kDcbRtsControlHandshake)
-        flow = kControlHardwareFlow;
-    else if (dcb.Flags & (kDcbOutX | kDcbInX))
-        flow = kControlXonXoffFlow;
-    const struct {
-        uint8_t command;
-        uint32_t value;
-        int width;
-    } parts[] = {{kSetBaudRate, dcb.BaudRate, 4},
-                 {kSetDataSize, dcb.ByteSize, 1},
-                 {kSetParity, static_cast<uint32_t>(dcb.Parity + 1), 1},
-                 {kSetStopSize, kStopSizes[dcb.StopBits], 1},
-                 {kSetControl, flow, 1}};
-    for (const auto& part : parts) {
-        uint32_t answer = 0;
-        if (int error = ask(lock, part.command, part.value, part.width, answer))
-            return error == ETIMEDOUT ? EINVAL : error;
-        const bool taken =
-            part.command == kSetBaudRate
-                ? std::fabs(static_cast<double>(answer) - part.value) <= kMaxRateError * part.value
-                : answer == part.value;
-        if (!taken) return EINVAL;
-    }
     return 0;
 }
 
@@ -367,7 +388,7 @@ int NetworkPort::getCommState(Dcb& dcb) {
     return 0;
 }
 
-// All or nothing, as SetCommState: after a refusal the server is given back the line it had.
+// All or nothing, as SetCommState: after a refusal the parts the server took are given back.
 // DTR and RTS follow their control modes as a PC driver sets them, unconfirmed, as on a tty
 // whose modem lines may refuse.
 int NetworkPort::setCommState(const Dcb& dcb) {
@@ -380,17 +401,51 @@ int NetworkPort::setCommState(const Dcb& dcb) {
         core_.setDcb(dcb);
         return 0;
     }
-    const Dcb before = core_.dcb();
-    if (int error = sendLine(lock, dcb)) {
-        if (error == EINVAL) sendLine(lock, before);
-        return error;
+    const std::array<LinePart, kLineParts> wanted = lineParts(dcb);
+    std::vector<std::pair<size_t, LinePart>> requests;
+    for (size_t i = 0; i < kLineParts; ++i) {
+        if (line_[i] == wanted[i].value) continue;
+        // pyserial's server adds XON/XOFF to RTS/CTS and the other way round: a change from one
+        // to the other goes through none.
+        if (i == kFlowPart && line_[i] && *line_[i] != kControlNoFlow &&
+            wanted[i].value != kControlNoFlow)
+            requests.push_back({i, {kSetControl, kControlNoFlow, 1}});
+        requests.push_back({i, wanted[i]});
     }
-    const uint32_t rtsControl = dcb.Flags & kDcbRtsControlMask;
-    post(kSetControl, (dcb.Flags & kDcbDtrControlMask) ? kControlDtrOn : kControlDtrOff, 1);
-    if (rtsControl != kDcbRtsControlHandshake)
-        post(kSetControl, rtsControl ? kControlRtsOn : kControlRtsOff, 1);
-    core_.setDcb(dcb);
-    return 0;
+    std::vector<size_t> taken;  // parts the server may have changed
+    int error = 0;
+    for (const auto& [i, part] : requests) {
+        uint32_t answer = 0;
+        error = ask(lock, part.command, part.value, part.width, answer);
+        if (error != 0 && error != ETIMEDOUT) break;  // the connection is gone
+        // Unanswered, whether the server set it is unknown: it is given back too. Answered with
+        // the value it kept, there is nothing to give back.
+        const bool unanswered = error == ETIMEDOUT;
+        line_[i] = unanswered ? std::nullopt : std::optional(answer);
+        const bool set = !unanswered && confirms(part, answer);
+        if ((set || unanswered) && (taken.empty() || taken.back() != i)) taken.push_back(i);
+        if (!set) {
+            error = EINVAL;
+            break;
+        }
+    }
+    if (error == 0) {
+        const uint32_t rtsControl = dcb.Flags & kDcbRtsControlMask;
+        post(kSetControl, (dcb.Flags & kDcbDtrControlMask) ? kControlDtrOn : kControlDtrOff, 1);
+        if (rtsControl != kDcbRtsControlHandshake)
+            post(kSetControl, rtsControl ? kControlRtsOn : kControlRtsOff, 1);
+        core_.setDcb(dcb);
+        return 0;
+    }
+    if (error != EINVAL) return error;
+    const std::array<LinePart, kLineParts> before = lineParts(core_.dcb());
+    for (size_t i : taken) {
+        uint32_t answer = 0;
+        line_[i].reset();
+        if (ask(lock, before[i].command, before[i].value, before[i].width, answer) == 0)
+            line_[i] = answer;
+    }
+    return gone() ? goneError() : EINVAL;
 }
 
 int NetworkPort::setCommMask(uint32_t mask) {
