@@ -112,11 +112,13 @@ TEST_P(Rfc2217Port, LineSettingsReachThePtyAndOneTheServerRefusesKeepsThePreviou
     }
     comm.SetStopbits(comm::sb20);
     EXPECT_TRUE(lineTermios().c_cflag & CSTOPB);
-    // pyserial turns one flow control on without turning the other off; none ends both.
-    comm.SetFlowControl(comm::fcSoftware);
-    EXPECT_EQ(lineTermios().c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+    // pyserial turns one flow control on without turning the other off: the change from one
+    // to the other must pass through none.
     comm.SetFlowControl(comm::fcCTS);
     EXPECT_TRUE(lineTermios().c_cflag & CRTSCTS);
+    comm.SetFlowControl(comm::fcSoftware);
+    EXPECT_FALSE(lineTermios().c_cflag & CRTSCTS);
+    EXPECT_EQ(lineTermios().c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
     comm.SetFlowControl(comm::fcNone);
     EXPECT_FALSE(lineTermios().c_cflag & CRTSCTS);
     EXPECT_FALSE(lineTermios().c_iflag & (IXON | IXOFF));
