@@ -1,7 +1,8 @@
 // Serial receive on one pseudo-terminal fed at full speed from its master end: TComm through
 // OnRxChar and Read, against picocom on the same feed (comm_picocom_rx_mb_s; bench_terminal
-// has the picocom figures for line feeds); then the latency from a byte written at the far end
-// to OnRxChar running; then lines written at full speed into the pseudo-terminal of a
+// has the picocom figures for line feeds) and against the same feed reaching the component
+// through ser2net's RFC 2217 port (rfc2217_rx_mb_s); then the latency from a byte written at the
+// far end to OnRxChar running; then lines written at full speed into the pseudo-terminal of a
 // simulated COM3 and received through its UART and the simulated driver, counting losses.
 #include <fcntl.h>
 #include <poll.h>
@@ -23,6 +24,7 @@
 #include "comm/comm.h"
 #include "comm/comm_os.h"
 #include "picocom.h"
+#include "serial_servers.h"
 #include "sim/clock.h"
 #include "sim/simulated_pc.h"
 
@@ -81,23 +83,7 @@ private:
     const std::function<void()>* running_ = nullptr;
 };
 
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-    Pty() {
-        char name[128] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) std::perror("openpty");
-        ::fcntl(master, F_SETFL, O_NONBLOCK);
-        ::fcntl(master, F_SETFD, FD_CLOEXEC);
-        ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-        path = name;
-    }
-    ~Pty() {
-        ::close(master);
-        ::close(slave);
-    }
-};
+using Pty = commtest::PseudoTerminal;
 
 // Writes count bytes as fast as the pty takes them; gives up after a second in which the
 // reader took nothing, so a reader that died cannot hang the benchmark.
@@ -115,10 +101,10 @@ void feed(int fd, size_t count) {
     }
 }
 
-double commThroughput(Owner& owner) {
-    Pty pty;
+// The component on `device` receiving what is fed into `feedFd`, every byte checked in order.
+double commThroughput(Owner& owner, const std::string& device, int feedFd, const char* name) {
     comm::TComm comm(owner.runOnOwner());
-    comm.SetDeviceName(pty.path);
+    comm.SetDeviceName(device);
     comm.SetReadBufSize(65536);
     size_t received = 0;
     bool intact = true;
@@ -130,13 +116,13 @@ double commThroughput(Owner& owner) {
     };
     comm.Open();
     const auto start = Clock::now();
-    std::thread writer(feed, pty.master, kFeedBytes);
+    std::thread writer(feed, feedFd, kFeedBytes);
     owner.runUntil([&] { return received >= kFeedBytes; }, std::chrono::seconds(60));
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     writer.join();
     comm.Close();
     if (received != kFeedBytes || !intact)
-        std::fprintf(stderr, "bench_comm: %zu of %zu bytes, %s\n", received, kFeedBytes,
+        std::fprintf(stderr, "bench_comm: %s: %zu of %zu bytes, %s\n", name, received, kFeedBytes,
                      intact ? "in order" : "corrupted");
     return received / seconds / 1e6;
 }
@@ -283,7 +269,23 @@ void printLineLoss(Owner& owner, comm::TBaudrate rate, const char* name) {
 
 int main() {
     Owner owner;
-    std::printf("BENCH comm_rx_mb_s %.1f MB/s\n", commThroughput(owner));
+    {
+        Pty pty;
+        std::printf("BENCH comm_rx_mb_s %.1f MB/s\n",
+                    commThroughput(owner, pty.path, pty.master, "comm_rx_mb_s"));
+    }
+    {
+        // The same feed through ser2net: its pseudo-terminal fed from the master, the component
+        // on the far side of its RFC 2217 port.
+        commtest::SerialServer ser2net(commtest::ServerKind::kSer2netRfc2217);
+        if (!ser2net.failure().empty()) {
+            std::fprintf(stderr, "bench_comm: no rfc2217_rx_mb_s: %s\n", ser2net.failure().c_str());
+        } else {
+            std::printf("BENCH rfc2217_rx_mb_s %.1f MB/s\n",
+                        commThroughput(owner, ser2net.deviceName(), ser2net.line().master,
+                                       "rfc2217_rx_mb_s"));
+        }
+    }
     std::printf("BENCH comm_picocom_rx_mb_s %.1f MB/s\n", picocomThroughput());
     std::printf("BENCH comm_rx_latency_us %.0f us\n", medianLatencyUs(owner));
     printLineLoss(owner, comm::br115200, "115200");

@@ -76,6 +76,14 @@ inline constexpr uint32_t MS_RING_ON = 0x40;
 inline constexpr uint32_t MS_RLSD_ON = 0x80;
 
 inline constexpr int32_t PST_RS232 = 1;
+inline constexpr int32_t PST_NETWORK_BRIDGE = 0x100;
+inline constexpr int32_t PST_TCPIP_TELNET = 0x102;
+
+// A frame some UART can run: 5 to 8 data bits, a known parity and stop size, a rate above 0.
+inline bool frameValid(const Dcb& dcb) {
+    return dcb.ByteSize >= 5 && dcb.ByteSize <= 8 && dcb.Parity <= 4 && dcb.StopBits <= 2 &&
+           dcb.BaudRate != 0;
+}
 
 // How far a port's real rate may be from the rate asked for: what a UART's receiver tolerates,
 // and what a PC's serial driver demands of a divisor.
@@ -86,17 +94,29 @@ inline constexpr double kMaxRateError = 0.03;
 std::shared_ptr<OsPort> osOpen(const std::string& name, int& error);
 
 // The kind of device a name stands for: "ComN" (any case, N from 1) is simulated UART N while
-// the simulated PC is the backend (there are four), otherwise /dev/ttyS(N-1); a name with "/" is
-// a path used as it is; any other name is looked up under /dev.
+// the simulated PC is the backend (there are four), otherwise /dev/ttyS(N-1);
+// "rfc2217://HOST:PORT" is a port shared by a terminal server, "socket://HOST:PORT" a plain TCP
+// connection to one (HOST a name, an IPv4 address or an IPv6 address in brackets; a malformed
+// one leaves host empty); any other name with "/" is a path used as it is; any other name is
+// looked up under /dev.
 struct DeviceTarget {
-    enum Kind { kSimulatedUart, kTtyPath } kind = kTtyPath;
+    enum Kind { kSimulatedUart, kTtyPath, kRfc2217, kRawSocket } kind = kTtyPath;
     int simulatedCom = 0;  // 1-4 for a simulated UART
     std::string path;      // for a tty path
+    std::string host;      // for a network port
+    uint16_t port = 0;
 };
 DeviceTarget resolveDeviceName(const std::string& name, platform::PortBackend backend);
 
 // A tty (or any other file) by its path, as the system's comm service opens a port.
 std::shared_ptr<OsPort> openTtyPort(const std::string& path, int& error);
+
+// A serial port on another machine: RFC 2217 (Telnet COM-PORT-OPTION) when rfc2217 is set,
+// otherwise raw TCP whose line settings stay local. Open fails with the system's error number:
+// ECONNREFUSED, ETIMEDOUT when connecting or negotiating takes too long, ENOENT for a host
+// that does not resolve.
+std::shared_ptr<OsPort> openNetworkPort(const std::string& host, uint16_t port, bool rfc2217,
+                                        int& error);
 
 // One step above normal priority for the calling thread, where the system lets the process
 // raise it; otherwise the thread stays as it is (it costs latency, nothing else).

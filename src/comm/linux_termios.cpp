@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "comm/comm_os.h"
+
 namespace comm {
 
 namespace {
@@ -21,9 +23,7 @@ bool standardSpeed(uint32_t bitsPerSecond) {
 }
 
 int termiosFromDcb(const Dcb& dcb, termios& t) {
-    if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2 ||
-        dcb.BaudRate == 0)
-        return EINVAL;
+    if (!frameValid(dcb)) return EINVAL;
     t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
                    IXANY | INPCK | IGNPAR);
     t.c_oflag &= ~OPOST;

@@ -269,9 +269,7 @@ int SimPort::getCommState(Dcb& dcb) {
 // The divisor must give the rate within 3 %, as a PC driver demands: 56000 runs at 57600,
 // 128000 and 256000 are beyond a PC UART's 115200.
 int SimPort::setCommState(const Dcb& dcb) {
-    if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2 ||
-        dcb.BaudRate == 0)
-        return EINVAL;
+    if (!frameValid(dcb)) return EINVAL;
     const double exact = kClockHz / dcb.BaudRate;
     const double divisor = std::round(exact);
     if (divisor < 1 || divisor > 65535 ||

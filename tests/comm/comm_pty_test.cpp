@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,6 +18,7 @@
 #include "comm/comm_os.h"
 #include "comm/linux_baud.h"
 #include "comm/linux_termios.h"
+#include "comm_test_support.h"
 #include "owner_loop.h"
 
 namespace {
@@ -26,30 +26,8 @@ namespace {
 using comm::ECommError;
 using comm::TComm;
 
-// Runs f and returns the ECommError it raised; fails the test when it raises nothing.
-template <typename F>
-ECommError raised(F&& f) {
-    try {
-        f();
-    } catch (const ECommError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no ECommError";
-    return ECommError("", 0);
-}
-
-// Processor time the whole process takes while the loop runs handovers for `span`.
-long cpuUsWhilePumping(commtest::OwnerLoop& loop, std::chrono::milliseconds span) {
-    const auto cpuUs = [] {
-        rusage r{};
-        ::getrusage(RUSAGE_SELF, &r);
-        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
-               r.ru_stime.tv_usec;
-    };
-    const long before = cpuUs();
-    loop.pumpUntil([] { return false; }, span);
-    return cpuUs() - before;
-}
+using commtest::cpuUsWhilePumping;
+using commtest::raised;
 
 class PtyComm : public ::testing::Test {
 protected:
@@ -158,6 +136,28 @@ TEST(CommDeviceNames, ComNamesReachTheSimulatedUartOrTtySAndOthersDev) {
     EXPECT_EQ(resolveDeviceName("Com", kSim).path, "/dev/Com");
     EXPECT_EQ(resolveDeviceName("Com0", kSim).path, "/dev/Com0");
     EXPECT_EQ(resolveDeviceName("Com1x", kSim).path, "/dev/Com1x");
+}
+
+TEST(CommDeviceNames, NetworkNamesGiveHostAndPortAndMalformedOnesNoHost) {
+    using comm::DeviceTarget;
+    const auto resolve = [](const char* name) {
+        return comm::resolveDeviceName(name, platform::PortBackend::Simulated);
+    };
+    const DeviceTarget rfc = resolve("rfc2217://lab-7.example:2217");
+    EXPECT_EQ(rfc.kind, DeviceTarget::kRfc2217);
+    EXPECT_EQ(rfc.host, "lab-7.example");
+    EXPECT_EQ(rfc.port, 2217);
+    const DeviceTarget raw = resolve("socket://[::1]:65535");
+    EXPECT_EQ(raw.kind, DeviceTarget::kRawSocket);
+    EXPECT_EQ(raw.host, "::1");
+    EXPECT_EQ(raw.port, 65535);
+    for (const char* bad :
+         {"rfc2217://host", "rfc2217://host:", "rfc2217://:80", "rfc2217://h:0",
+          "rfc2217://h:65536", "rfc2217://::1:80", "socket://[::1]80", "socket://h:8x"}) {
+        EXPECT_TRUE(resolve(bad).host.empty()) << bad;
+        EXPECT_NE(resolve(bad).kind, DeviceTarget::kTtyPath) << bad;
+    }
+    EXPECT_EQ(resolve("/dev/rfc2217://x:1").kind, DeviceTarget::kTtyPath);
 }
 
 TEST_F(PtyComm, OpensAPseudoTerminalAndCloseReleasesIt) {
