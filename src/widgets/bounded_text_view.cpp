@@ -42,7 +42,8 @@ Cut cutFor(const QTextDocument& text, bool holdsLines, const TextBound& bound,
         return {0, true, over - old};
     }
     const qsizetype oldLength = text.characterCount() - 1 + (holdsLines ? 1 : 0);
-    qsizetype over = oldLength + lines.join(u'\n').size() - bound.limit;
+    qsizetype over = oldLength + lines.size() - 1 - bound.limit;
+    for (const QString& line : lines) over += line.size();
     if (over <= 0) return {};
     if (over < oldLength) {
         const QTextBlock block = text.findBlock(static_cast<int>(over));
@@ -129,7 +130,8 @@ void BoundedTextView::insertNow(const QStringList& lines) {
         }
         const QString joined = lines.sliced(cut.skip).join(u'\n');
         edit.beginEditBlock();
-        edit.movePosition(QTextCursor::End);
+        // Not a move to the end, which would lay out the last line to find it.
+        edit.setPosition(text->characterCount() - 1);
         edit.insertText(holds && !cut.dropsAll ? u'\n' + joined : joined);
         edit.endEditBlock();
     }
