@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -13,11 +12,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPointer>
-#include <QScrollBar>
 #include <QSignalBlocker>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
@@ -180,76 +175,9 @@ constexpr const char* kSettingKept = " (не применено, оставле�
 }  // namespace
 
 TerminalMemo::TerminalMemo(const QString& objectName, int maximumLines, QWidget* parent)
-    : widgets::TextBox(parent), nextInsert_(new QTimer(this)) {
+    : widgets::BoundedTextView({{widgets::TextBound::Unit::Lines, maximumLines}, false, true},
+                               parent) {
     setObjectName(objectName);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setMaximumBlockCount(maximumLines);
-    nextInsert_->setSingleShot(true);
-    connect(nextInsert_, &QTimer::timeout, this, &TerminalMemo::insertWaiting);
-}
-
-void TerminalMemo::appendLines(const QStringList& lines) {
-    if (lines.isEmpty()) return;
-    emit linesAppended(lines);
-    waiting_.append(lines);
-    // Only the newest lines can still be shown; the list is cut back now and then rather than
-    // on every append.
-    const int limit = maximumBlockCount();
-    if (limit > 0 && waiting_.size() >= 2 * limit) waiting_.remove(0, waiting_.size() - limit);
-    if (!nextInsert_->isActive()) insertWaiting();
-}
-
-// The waiting lines in one insert. The next insert waits a frame, and at least twenty times
-// what this one cost: a flood then spends at most a twentieth of the time laying out lines in
-// each memo, and the poll, which shares the thread, loses few ticks to it.
-void TerminalMemo::insertWaiting() {
-    if (waiting_.isEmpty()) return;
-    QElapsedTimer cost;
-    cost.start();
-    const QStringList lines = std::exchange(waiting_, {});
-    QScrollBar* bar = verticalScrollBar();
-    const bool followEnd = bar->value() == bar->maximum();
-    const int limit = maximumBlockCount();
-    const qsizetype kept = limit > 0 ? std::min<qsizetype>(lines.size(), limit) : lines.size();
-    if (hasLines_ && limit > 0)
-        dropOldest(document()->blockCount() + static_cast<int>(kept) - limit);
-    QTextCursor end(document());
-    // One edit, and no cursor move outside it: each would lay lines out again.
-    end.beginEditBlock();
-    end.setPosition(document()->characterCount() - 1);
-    // An empty memo's one block is the first line, so the text goes into it.
-    if (hasLines_) end.insertBlock();
-    end.insertText(lines.sliced(lines.size() - kept).join(u'\n'));
-    end.endEditBlock();
-    hasLines_ = true;
-    if (followEnd) bar->setValue(bar->maximum());
-    constexpr qint64 kFrameMs = 20;
-    constexpr qint64 kCostShare = 20;
-    nextInsert_->start(static_cast<int>(std::max(kFrameMs, cost.elapsed() * kCostShare)));
-}
-
-// The memo drops its oldest lines itself before it would pass its limit: the document's own
-// trimming walks a cursor over them and lays out every line it is about to delete. The drop
-// stays an edit of its own; joined with the insert, the whole document would count as changed
-// and be laid out anew.
-void TerminalMemo::dropOldest(int count) {
-    if (count <= 0) return;
-    QTextDocument* text = document();
-    QTextCursor cursor(text);
-    cursor.beginEditBlock();
-    if (count >= text->blockCount()) {
-        cursor.setPosition(text->characterCount() - 1, QTextCursor::KeepAnchor);
-        hasLines_ = false;
-    } else {
-        cursor.setPosition(text->findBlockByNumber(count).position(), QTextCursor::KeepAnchor);
-    }
-    cursor.removeSelectedText();
-    cursor.endEditBlock();
-}
-
-QStringList TerminalMemo::lines() {
-    insertWaiting();
-    return hasLines_ ? toPlainText().split(u'\n') : QStringList{};
 }
 
 TerminalPage::TerminalPage(QMainWindow* form, QWidget* page, monitor::RegisterMonitor& monitor,

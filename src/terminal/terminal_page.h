@@ -4,7 +4,6 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -12,9 +11,9 @@
 
 #include "comm/comm.h"
 #include "monitor/change_log.h"
+#include "widgets/bounded_text_view.h"
 #include "widgets/hint.h"
 #include "widgets/main_menu.h"
-#include "widgets/text_box.h"
 
 class QCheckBox;
 class QComboBox;
@@ -38,37 +37,13 @@ inline constexpr int kReceivedMemoLines = 5000;
 // its newest characters this long.
 inline constexpr qsizetype kRxLineLimit = 4096;
 
-// A memo of the page: read-only to the program's logic, it only ever gains lines at its end.
-//
-// A line given to a quiet memo is shown at once. Lines that come faster than anyone can read
-// them (a device streaming at full speed) are gathered and go into the document together, a
-// frame later or later still when the last such insert was costly, so that the document's
-// work stays a small share of the time; a line that newer ones push out of the memo before
-// then never goes in. What the memo shows after each insert is what inserting every line
-// one by one would have left.
-class TerminalMemo : public widgets::TextBox {
+// A memo of the page: read-only to the program's logic, it only ever gains lines at its end and
+// keeps the newest of them. It gathers the lines of a device that streams at full speed, and
+// follows its newest line while the user is looking at it.
+class TerminalMemo : public widgets::BoundedTextView {
     Q_OBJECT
 public:
     TerminalMemo(const QString& objectName, int maximumLines, QWidget* parent);
-
-    // The lines become the memo's last lines; an empty text is an empty line.
-    void appendLines(const QStringList& lines);
-    void appendLine(const QString& line) { appendLines(QStringList{line}); }
-    // The memo's lines in order (an empty memo has none; an appended empty line counts). The
-    // lines still waiting go into the document first.
-    QStringList lines();
-
-signals:
-    // Every line the memo is given, in order, the ones it never shows included.
-    void linesAppended(const QStringList& lines);
-
-private:
-    void insertWaiting();
-    void dropOldest(int count);
-
-    bool hasLines_ = false;
-    QStringList waiting_;
-    QTimer* nextInsert_;
 };
 
 // What the page needs of the main window.
