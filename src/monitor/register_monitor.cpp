@@ -278,6 +278,15 @@ void RegisterMonitor::buildBasePortGroup(QWidget* page) {
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     for (std::string_view item : kPresetListItems) ComboBox1->addItem(utf8Text(item));
     ComboBox1->setCurrentIndex(0);
+    // The lights ask on every tick whether a UART is chosen; the answer changes only with the
+    // box's text.
+    const auto notePreset = [this](const QString& preset) {
+        uartPreset_ = false;
+        for (std::string_view name : kUartPresets)
+            uartPreset_ = uartPreset_ || preset == latin1(name);
+    };
+    notePreset(ComboBox1->currentText());
+    connect(ComboBox1, &QComboBox::currentTextChanged, this, notePreset);
     setHint(ComboBox1, "Адрес исследоваемого  базового порта ");
 
     SpeedButton24 = new QToolButton(group);
@@ -377,13 +386,10 @@ void RegisterMonitor::updateBitString(int offset) {
 }
 
 void RegisterMonitor::updateLights() {
-    const QString preset = ComboBox1->currentText();
-    bool uart = false;
-    for (std::string_view name : kUartPresets) uart = uart || preset == latin1(name);
     const QColor& off = unlit();
     for (std::size_t i = 0; i < kLightRows.size(); ++i) {
         const LightRow& row = kLightRows[i];
-        const bool lit = uart && (readRegister(row.offset) >> row.bit & 1);
+        const bool lit = uartPreset_ && (readRegister(row.offset) >> row.bit & 1);
         const QColor& shown = lit ? litColours_[i] : off;
         if (shownLights_[i] == shown.rgba()) continue;
         setLight(lights_[i], shown);

@@ -169,6 +169,7 @@ private:
     QLineEdit* Edit1 = nullptr;
     QLineEdit* Edit2 = nullptr;
     QComboBox* ComboBox1 = nullptr;
+    bool uartPreset_ = false;
     QToolButton* SpeedButton24 = nullptr;
     QCheckBox* CheckBox2 = nullptr;
     QWidget* GroupBox1 = nullptr;
