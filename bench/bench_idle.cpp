@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "app/event_loop.h"
 #include "app/main_window.h"
 #include "app/start.h"
 #include "monitor/register_monitor.h"
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
     qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
     qputenv("QUILLMOR_PORTS", "sim");
+    app::useQtEventLoop();
     QApplication application(argc, argv);
     platform::LinuxDriverHost host(app::portBackendAtStart());
     const std::unique_ptr<app::Program> program = app::startProgram(host);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "app/event_loop.h"
 #include "app/main_window.h"
 #include "app/start.h"
 #include "monitor/register_monitor.h"
@@ -17,6 +18,7 @@
 int main(int argc, char** argv) {
     QTemporaryDir settings;
     useBenchProgramEnvironment(settings);
+    app::useQtEventLoop();
     QApplication application(argc, argv);
     platform::LinuxDriverHost host(app::portBackendAtStart());
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/event_loop.h"
 #include "app/main_window.h"
 #include "monitor/register_monitor.h"
 #include "platform/driver_host.h"
@@ -99,6 +100,7 @@ qlonglong records(const app::TForm1& form) {
 int main(int argc, char** argv) {
     QTemporaryDir settings;
     useBenchProgramEnvironment(settings);
+    app::useQtEventLoop();
     QApplication application(argc, argv);
     StormHost host;
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });

@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/event_loop.h"
 #include "app/main_window.h"
 #include "app/start.h"
 #include "monitor/register_monitor.h"
@@ -344,6 +345,7 @@ bool terminalReception(const Feed& feed, int master, terminal::TerminalMemo* mem
 int main(int argc, char** argv) {
     QTemporaryDir settings;
     useBenchProgramEnvironment(settings);
+    app::useQtEventLoop();
     QApplication application(argc, argv);
 
     Pty pty;

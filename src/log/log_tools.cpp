@@ -158,14 +158,22 @@ LogTools::LogTools(QMainWindow& form, const widgets::MainMenu& menu, const Tools
     FindDialog1_->setObjectName(QStringLiteral("FindDialog1"));
     connect(FindDialog1_, &FindDialog::find, this,
             [this] { widgets::runCommand([this] { FindDialog1Find(); }); });
-    SaveDialog1_ = makeFileDialog(form_, "SaveDialog1", QFileDialog::AcceptSave);
-    OpenDialog1_ = makeFileDialog(form_, "OpenDialog1", QFileDialog::AcceptOpen);
 
     connectMenu(menu);
     new MenuKeysFirst(form_);
 }
 
 LogTools::~LogTools() = default;
+
+QFileDialog& LogTools::SaveDialog1() {
+    if (!SaveDialog1_) SaveDialog1_ = makeFileDialog(form_, "SaveDialog1", QFileDialog::AcceptSave);
+    return *SaveDialog1_;
+}
+
+QFileDialog& LogTools::OpenDialog1() {
+    if (!OpenDialog1_) OpenDialog1_ = makeFileDialog(form_, "OpenDialog1", QFileDialog::AcceptOpen);
+    return *OpenDialog1_;
+}
 
 widgets::HintedControls LogTools::hintedControls() const {
     using widgets::HintLook;
@@ -288,7 +296,7 @@ void LogTools::showViewer() {
 }
 
 void LogTools::SpeedButton30Click() {
-    if (const std::optional<QString> chosen = chooseFile_(*OpenDialog1_)) {
+    if (const std::optional<QString> chosen = chooseFile_(OpenDialog1())) {
         openFileName_ = *chosen;
         OpenDialog1_->selectFile(*chosen);
         viewer_.setText(loadLogFile(*chosen).text);
@@ -299,7 +307,7 @@ void LogTools::SpeedButton30Click() {
 }
 
 void LogTools::SpeedButton29Click() {
-    if (const std::optional<QString> chosen = chooseFile_(*SaveDialog1_)) {
+    if (const std::optional<QString> chosen = chooseFile_(SaveDialog1())) {
         SaveDialog1_->selectFile(*chosen);
         try {
             saveLogFile(*chosen, selectedPane().toPlainText());

@@ -67,8 +67,8 @@ public:
     widgets::HintedControls hintedControls() const;
 
     FindDialog& FindDialog1() const { return *FindDialog1_; }
-    QFileDialog& SaveDialog1() const { return *SaveDialog1_; }
-    QFileDialog& OpenDialog1() const { return *OpenDialog1_; }
+    QFileDialog& SaveDialog1();
+    QFileDialog& OpenDialog1();
     // The full path of the last file chosen in OpenDialog1; empty while none was chosen.
     const QString& openFileName() const { return openFileName_; }
 
@@ -114,6 +114,8 @@ private:
     QCheckBox* CheckBox3 = nullptr;
     QAction* N24 = nullptr;
     FindDialog* FindDialog1_ = nullptr;
+    // Made on first use: a file dialog watches its folder from the moment it exists, and each
+    // watch is one more file the event loop waits on between all the poll's ticks.
     QFileDialog* SaveDialog1_ = nullptr;
     QFileDialog* OpenDialog1_ = nullptr;
 };

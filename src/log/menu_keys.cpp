@@ -8,12 +8,18 @@
 
 namespace logs {
 
+// Key events go to the focused control, or to the window when none has the focus, so those two
+// are all it watches: a filter on the whole application would also see each of the poll's
+// thousand ticks a second.
 MenuKeysFirst::MenuKeysFirst(QWidget& window) : QObject(&window), window_(&window) {
-    qApp->installEventFilter(this);
+    window.installEventFilter(this);
+    connect(qApp, &QApplication::focusChanged, this, &MenuKeysFirst::followFocus);
+    followFocus(nullptr, QApplication::focusWidget());
 }
 
-MenuKeysFirst::~MenuKeysFirst() {
-    qApp->removeEventFilter(this);
+void MenuKeysFirst::followFocus(QWidget* old, QWidget* now) {
+    if (old && old != window_) old->removeEventFilter(this);
+    if (now && now->window() == window_) now->installEventFilter(this);
 }
 
 bool MenuKeysFirst::eventFilter(QObject* watched, QEvent* event) {

@@ -16,11 +16,12 @@ class MenuKeysFirst : public QObject {
 public:
     // Watches the key events of every control of `window` while both exist.
     explicit MenuKeysFirst(QWidget& window);
-    ~MenuKeysFirst() override;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void followFocus(QWidget* old, QWidget* now);
+
     QPointer<QWidget> window_;
 };
 

@@ -128,11 +128,8 @@ void RegisterMonitor::buildRegisterGroups(QWidget* panel, int firstOffset) {
         RegisterViews& views = views_[offset];
         views.hex = makeReadBack(group, row.hexReadBack, QStringLiteral("$00"));
         views.decimal = makeReadBack(group, row.decimalReadBack, QStringLiteral("000"));
-        shownHex_[offset] = shownDecimal_[offset] = kUnknown;
-        connect(views.hex, &QLineEdit::textChanged, this,
-                [this, offset] { shownHex_[offset] = kUnknown; });
-        connect(views.decimal, &QLineEdit::textChanged, this,
-                [this, offset] { shownDecimal_[offset] = kUnknown; });
+        forgetOnChange(views.hex, shownHex_[offset]);
+        forgetOnChange(views.decimal, shownDecimal_[offset]);
         setHint(views.hex, "Число в hex");
         setHint(views.decimal, "Обычое число");
         QLineEdit* hexWrite = makeBox(group, row.hexWriteBox, QStringLiteral("$00"));
@@ -194,6 +191,7 @@ void RegisterMonitor::buildBitGroups(QWidget* panel, int firstOffset) {
         // Room for the whole string and the box's own frame and text margins.
         bits->setMinimumWidth(QFontMetrics(bitFont).horizontalAdvance(bits->text()) + 16);
         views_[offset].bits = bits;
+        forgetOnChange(bits, shownBits_[offset]);
         groupLayout->addWidget(bits);
         // Connected after the initial text is in, so only the poll's changes are logged.
         if (changeLogPane(offset) != LogPane::None) {
@@ -280,6 +278,15 @@ void RegisterMonitor::buildBasePortGroup(QWidget* page) {
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     for (std::string_view item : kPresetListItems) ComboBox1->addItem(utf8Text(item));
     ComboBox1->setCurrentIndex(0);
+    // The lights ask on every tick whether a UART is chosen; the answer changes only with the
+    // box's text.
+    const auto notePreset = [this](const QString& preset) {
+        uartPreset_ = false;
+        for (std::string_view name : kUartPresets)
+            uartPreset_ = uartPreset_ || preset == latin1(name);
+    };
+    notePreset(ComboBox1->currentText());
+    connect(ComboBox1, &QComboBox::currentTextChanged, this, notePreset);
     setHint(ComboBox1, "Адрес исследоваемого  базового порта ");
 
     SpeedButton24 = new QToolButton(group);
@@ -319,6 +326,11 @@ void RegisterMonitor::buildBasePortGroup(QWidget* page) {
     Edit2->installEventFilter(this);
 }
 
+void RegisterMonitor::forgetOnChange(QLineEdit* box, int& shown) {
+    shown = kUnknown;
+    connect(box, &QLineEdit::textChanged, this, [&shown] { shown = kUnknown; });
+}
+
 // An unlit light looks like the window's buttons, whatever palette the window has by now.
 const QColor& RegisterMonitor::unlit() const {
     return form_->palette().color(QPalette::Button);
@@ -352,30 +364,32 @@ void RegisterMonitor::showReadBack(QLineEdit* box, int& shown, uint8_t value, Fo
 // Each bit is read on its own, so a bit that changes between the reads can make one string mix
 // two values; the separators are left as the box shows them.
 void RegisterMonitor::updateBitString(int offset) {
+    int bits = 0;
+    for (int bit = 0; bit < 8; ++bit) bits |= (readRegister(offset) >> bit & 1) << bit;
+    if (shownBits_[offset] == bits) return;
+
     QLineEdit* box = views_[offset].bits;
     const QString current = box->text();
     std::array<char16_t, kBitStringLength> text;
     for (std::size_t i = 0; i < text.size(); ++i)
         text[i] = i < static_cast<std::size_t>(current.size()) ? current[i].unicode() : u' ';
-    for (int bit = 0; bit < 8; ++bit)
-        text[bitStringIndex(bit)] = (readRegister(offset) >> bit & 1) ? u'1' : u'0';
+    for (int bit = 0; bit < 8; ++bit) text[bitStringIndex(bit)] = (bits >> bit & 1) ? u'1' : u'0';
 
     const QStringView head(text.data(), static_cast<qsizetype>(text.size()));
     const qsizetype headSize = head.size();
-    if (current.size() >= headSize && QStringView(current).first(headSize) == head) return;
-    const QStringView tail =
-        current.size() > headSize ? QStringView(current).sliced(headSize) : QStringView();
-    box->setText(head.toString().append(tail));
+    if (current.size() < headSize || QStringView(current).first(headSize) != head) {
+        const QStringView tail =
+            current.size() > headSize ? QStringView(current).sliced(headSize) : QStringView();
+        box->setText(head.toString().append(tail));
+    }
+    shownBits_[offset] = bits;
 }
 
 void RegisterMonitor::updateLights() {
-    const QString preset = ComboBox1->currentText();
-    bool uart = false;
-    for (std::string_view name : kUartPresets) uart = uart || preset == latin1(name);
     const QColor& off = unlit();
     for (std::size_t i = 0; i < kLightRows.size(); ++i) {
         const LightRow& row = kLightRows[i];
-        const bool lit = uart && (readRegister(row.offset) >> row.bit & 1);
+        const bool lit = uartPreset_ && (readRegister(row.offset) >> row.bit & 1);
         const QColor& shown = lit ? litColours_[i] : off;
         if (shownLights_[i] == shown.rgba()) continue;
         setLight(lights_[i], shown);

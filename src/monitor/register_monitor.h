@@ -128,6 +128,9 @@ private:
     void buildBasePortGroup(QWidget* page);
     template <class Format>
     void showReadBack(QLineEdit* box, int& shown, uint8_t value, Format format);
+    // Remembers in shown what the poll last put into box, forgotten (kUnknown) whenever the
+    // box's text is set.
+    void forgetOnChange(QLineEdit* box, int& shown);
     void updateBitString(int offset);
     void writeLog(LogPane pane, const QStringList& lines);
     void flushLog();
@@ -152,19 +155,21 @@ private:
 
     PollTimer* Timer1 = nullptr;
     std::array<RegisterViews, kRegisterCount> views_{};
-    // The values the poll last put into the read-back boxes (kUnknown until then, and again
-    // whenever a box's text is set) and the colours it last gave the lights: a tick in which
-    // nothing changed touches no widget. Asking the widgets, their memory cold after each
-    // wait, was a large share of an idle tick.
+    // The values the poll last put into the read-back boxes and bit strings (kUnknown until
+    // then, and again whenever a box's text is set) and the colours it last gave the lights: a
+    // tick in which nothing changed touches no widget. Asking the widgets, their memory cold
+    // after each wait, was a large share of an idle tick.
     static constexpr int kUnknown = -1;
     std::array<int, kRegisterCount> shownDecimal_{};
     std::array<int, kRegisterCount> shownHex_{};
+    std::array<int, kRegisterCount> shownBits_{};
     std::array<QRgb, kLightRows.size()> shownLights_{};
     std::array<QLabel*, kLightRows.size()> lights_{};
     std::array<QColor, kLightRows.size()> litColours_{};
     QLineEdit* Edit1 = nullptr;
     QLineEdit* Edit2 = nullptr;
     QComboBox* ComboBox1 = nullptr;
+    bool uartPreset_ = false;
     QToolButton* SpeedButton24 = nullptr;
     QCheckBox* CheckBox2 = nullptr;
     QWidget* GroupBox1 = nullptr;

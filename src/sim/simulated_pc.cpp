@@ -86,11 +86,11 @@ struct SimulatedPc::Impl {
         [[maybe_unused]] ssize_t ignored = ::write(wakePipe[1], &wake, 1);
     }
 
-    // Port reads are the poll's hot path: while no UART has an event scheduled, time only
-    // matters when a received byte is taken (it restarts the receiver's time-out), so the
-    // clock is read only then.
-    int64_t readTime(const Clock& clock, bool takesReceivedByte) {
-        if (takesReceivedByte || anyEventScheduled()) lastNowNs = clock.nowNs();
+    // Port reads are the poll's hot path: while no UART has an event scheduled (and so every
+    // receiver is up to date), time only matters to a read that is timed, so the clock is
+    // read only then.
+    int64_t readTime(const Clock& clock, bool timed) {
+        if (timed || anyEventScheduled()) lastNowNs = clock.nowNs();
         return lastNowNs;
     }
 
@@ -218,8 +218,12 @@ uint8_t SimulatedPc::in(uint16_t port) {
     Impl& pc = *impl_;
     std::lock_guard guard(pc.lock);
     const uint8_t device = pc.owner[port];
-    const int64_t now = pc.readTime(
-        clock_, device >= kCom1 && device < kCom1 + 4 && (port & 7) == uart::reg::kRbrThrDll);
+    const int n = device - kCom1;
+    const bool readsRbr = n >= 0 && n < 4 && (port & 7) == uart::reg::kRbrThrDll;
+    // Taking a byte restarts the receiver's time-out, and a pty wire may then fetch more
+    // input: both are timed from now.
+    const int64_t now =
+        pc.readTime(clock_, readsRbr && (pc.ptys[n] || pc.uarts[n].rbrReadTakesByte()));
     pc.advanceAll(now);
     switch (device) {
         case kNone:
@@ -231,7 +235,6 @@ uint8_t SimulatedPc::in(uint16_t port) {
         case kSystemControl:
             return pc.speaker.readControlPort();
         default: {
-            const int n = device - kCom1;
             const auto offset = static_cast<uint8_t>(port & 7);
             const uint8_t value = pc.uarts[n].read(offset, now);
             if (offset == uart::reg::kRbrThrDll && pc.ptys[n]) pc.ptys[n]->receiverRead(now);

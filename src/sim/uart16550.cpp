@@ -78,6 +78,10 @@ uint8_t Uart16550::read(uint8_t offset, int64_t nowNs) {
     }
 }
 
+bool Uart16550::rbrReadTakesByte() const {
+    return !dlab() && !rxFifo_.empty();
+}
+
 void Uart16550::write(uint8_t offset, uint8_t value, int64_t nowNs) {
     advance(nowNs);
     switch (offset & 7) {
@@ -198,10 +202,6 @@ bool Uart16550::interruptPending(int64_t nowNs) {
 ModemOutputs Uart16550::modemOutputs() const {
     if (loopback()) return ModemOutputs{};
     return ModemOutputs{.rts = (mcr_ & kMcrRts) != 0, .dtr = (mcr_ & kMcrDtr) != 0};
-}
-
-int64_t Uart16550::nextEventNs() const {
-    return nextEventNs_;
 }
 
 // Start bit, word, parity and stop bits, each bit 16 clocks of the divided 1.8432 MHz crystal.

@@ -58,7 +58,9 @@ public:
     bool interruptPending(int64_t nowNs);
     ModemOutputs modemOutputs() const;
     // Earliest time at which advance() has something to do; INT64_MAX when idle.
-    int64_t nextEventNs() const;
+    int64_t nextEventNs() const { return nextEventNs_; }
+    // A read of RBR now would take a received byte, as of the last advance().
+    bool rbrReadTakesByte() const;
 
     Uart16550(const Uart16550&) = delete;
     Uart16550& operator=(const Uart16550&) = delete;

@@ -4,15 +4,19 @@
 #include <QTemporaryFile>
 #include <memory>
 
+#include "app/event_loop.h"
+
 namespace {
 
 // One QApplication for the whole test program, made before the first test runs: off screen (as
-// CTest chooses, and by default for a test program run by hand) on a screen of 1600 x 1000.
+// CTest chooses, and by default for a test program run by hand) on a screen of 1600 x 1000, on
+// the event loop the program uses.
 class QtApplication : public ::testing::Environment {
 public:
     void SetUp() override {
         const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
         if (platform.isEmpty() || platform == "offscreen") useOffscreenScreen();
+        app::useQtEventLoop();
         application_ = std::make_unique<QApplication>(argc_, argv_);
     }
     void TearDown() override { application_.reset(); }
