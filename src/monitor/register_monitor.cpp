@@ -41,6 +41,9 @@ void setTextIfChanged(QLineEdit* box, std::string_view text) {
 }
 
 void paintBlack(QWidget* widget, const QColor& text, const QFont& font) {
+    // The poll changes these boxes up to every tick; as opaque widgets they repaint alone,
+    // without their group box behind them.
+    widget->setAttribute(Qt::WA_OpaquePaintEvent);
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Base, Qt::black);
     palette.setColor(QPalette::Text, text);
