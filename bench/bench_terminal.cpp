@@ -7,9 +7,7 @@
 // none out of order, none corrupted, and after the drain the count must be what was sent. The
 // poll's tick rate during each reception is compared with an idle phase before them, with the
 // port open.
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -36,6 +34,7 @@
 #include "picocom.h"
 #include "platform/linux_driver_host.h"
 #include "program_environment.h"
+#include "serial_servers.h"
 #include "terminal/terminal_page.h"
 #include "widgets/command.h"
 
@@ -244,27 +243,10 @@ private:
     QMetaObject::Connection connection_;
 };
 
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-    Pty() {
-        char name[256] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            std::fprintf(stderr, "bench_terminal: openpty: %s\n", std::strerror(errno));
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-        path = name;
-    }
-    ~Pty() {
-        ::close(master);
-        if (slave >= 0) ::close(slave);
-    }
-};
-
 // picocom on a pty of its own, the feed at full speed; its output is read and checked here,
 // with the program's event loop standing still meanwhile.
 bool picocomReception(const Feed& feed, double& mbPerS) {
-    Pty pty;
+    commtest::PseudoTerminal pty;
     Picocom picocom(pty.path, pty.master);
     if (picocom.output() < 0) return false;
     LineSequence sequence("picocom", feed);
@@ -348,7 +330,7 @@ int main(int argc, char** argv) {
     app::useQtEventLoop();
     QApplication application(argc, argv);
 
-    Pty pty;
+    commtest::PseudoTerminal pty;
     platform::LinuxDriverHost host(app::portBackendAtStart());
     app::TForm1 form(host, [] { return std::vector<std::string>{}; });
     monitor::PollTimer* poll = form.registerMonitor().timer();

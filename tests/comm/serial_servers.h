@@ -45,9 +45,10 @@ struct PseudoTerminal {
         ::fcntl(slave, F_SETFD, FD_CLOEXEC);
         path = name;
     }
+    // A user may close the slave early (set it to -1) to let the line hang up.
     ~PseudoTerminal() {
         ::close(master);
-        ::close(slave);
+        if (slave >= 0) ::close(slave);
     }
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
