@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -634,6 +635,64 @@ int NetworkPort::getProviderSubType(int32_t& type) {
     return 0;
 }
 
+// getaddrinfo has no time limit of its own, and a resolver that does not answer holds it for
+// many seconds while the user waits on OPEN. A name is looked up on a thread of its own; past
+// the deadline the port gives up with ETIMEDOUT and the lookup, left behind, frees its answer
+// when it ends. Address literals need no resolver and are read at once.
+std::shared_ptr<addrinfo> lookUpBefore(const std::string& host, uint16_t port,
+                                       SteadyClock::time_point deadline, int& error) {
+    struct Lookup {
+        std::mutex lock;
+        std::condition_variable done;
+        bool finished = false;
+        bool abandoned = false;
+        addrinfo* found = nullptr;
+        int status = 0;
+    };
+    const auto resolve = [service = std::to_string(port), host](int flags, addrinfo*& found) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICSERV | flags;
+        return ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    };
+    const auto answer = [](int status, addrinfo* found) -> std::shared_ptr<addrinfo> {
+        if (status != 0) return nullptr;  // error stays ENOENT: no such device
+        return {found, ::freeaddrinfo};
+    };
+
+    addrinfo* literal = nullptr;
+    const int literalStatus = resolve(AI_NUMERICHOST, literal);
+    if (literalStatus != EAI_NONAME) return answer(literalStatus, literal);
+
+    const auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, resolve] {
+            addrinfo* found = nullptr;
+            const int status = resolve(0, found);
+            std::lock_guard guard(lookup->lock);
+            if (lookup->abandoned) {
+                if (status == 0) ::freeaddrinfo(found);
+                return;
+            }
+            lookup->found = found;
+            lookup->status = status;
+            lookup->finished = true;
+            lookup->done.notify_one();
+        }).detach();
+    } catch (const std::system_error& e) {
+        error = e.code().value();
+        return nullptr;
+    }
+    std::unique_lock guard(lookup->lock);
+    if (!lookup->done.wait_until(guard, deadline, [&] { return lookup->finished; })) {
+        lookup->abandoned = true;
+        error = ETIMEDOUT;
+        return nullptr;
+    }
+    return answer(lookup->status, lookup->found);
+}
+
 // A non-blocking connect, so that a host that never answers costs kConnectTimeout at most.
 int connectBefore(const addrinfo& address, SteadyClock::time_point deadline, int& error) {
     const int fd =
@@ -672,16 +731,11 @@ std::shared_ptr<OsPort> openNetworkPort(const std::string& host, uint16_t port, 
                                         int& error) {
     error = ENOENT;
     if (host.empty() || port == 0) return nullptr;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
-        return nullptr;
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, ::freeaddrinfo);
+    // One limit for the name lookup and the connection together, as the user waits for both.
     const SteadyClock::time_point deadline = SteadyClock::now() + kConnectTimeout;
-    for (const addrinfo* a = found; a; a = a->ai_next) {
+    const std::shared_ptr<addrinfo> addresses = lookUpBefore(host, port, deadline, error);
+    if (!addresses) return nullptr;
+    for (const addrinfo* a = addresses.get(); a; a = a->ai_next) {
         const int fd = connectBefore(*a, deadline, error);
         if (fd < 0) continue;
         auto opened = std::make_shared<NetworkPort>(fd, rfc2217);

@@ -3,7 +3,12 @@
 // test holds.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -235,6 +241,79 @@ TEST(RemotePortAbsent, AbsentOrDevicelessServerRaisesAccessErrorAtOpen) {
     EXPECT_EQ(std::string(e.what()).rfind("Error accessing specified device (Error: ", 0), 0u);
     EXPECT_TRUE(e.ErrorCode == ECONNRESET || e.ErrorCode == EPIPE) << e.ErrorCode;
     EXPECT_FALSE(comm.IsOpen());
+}
+
+// A resolver that takes the query and never answers (a dead DNS server): opening a port by name
+// must give up within the connect limit, not hold the user's OPEN for as long as the lookup
+// takes. The resolver is switched in a child process with a mount namespace of its own, so the
+// machine's /etc/resolv.conf is never touched; needs root, skipped without.
+TEST(RemotePortAbsent, NameWhoseResolverNeverAnswersGivesUpAtTheConnectLimit) {
+    const int silentServer = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(53);
+    ::inet_pton(AF_INET, "127.53.0.1", &address.sin_addr);
+    if (::bind(silentServer, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(silentServer);
+        GTEST_SKIP() << "cannot take port 53 on 127.53.0.1: " << std::strerror(errno);
+    }
+    char resolvConf[] = "/tmp/quillmor-resolv-XXXXXX";
+    const int confFd = ::mkstemp(resolvConf);
+    ASSERT_GE(confFd, 0);
+    const std::string conf = "nameserver 127.53.0.1\noptions timeout:30 attempts:1\n";
+    ASSERT_EQ(::write(confFd, conf.data(), conf.size()), static_cast<ssize_t>(conf.size()));
+    ::close(confFd);
+
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        const auto say = [&](const std::string& text) {
+            [[maybe_unused]] ssize_t ignored = ::write(report[1], text.data(), text.size());
+            ::_exit(0);
+        };
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(resolvConf, "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
+            say(std::string("skip: no private /etc/resolv.conf: ") + std::strerror(errno));
+        commtest::OwnerLoop loop;
+        TComm comm(loop.runOnOwner());
+        comm.SetDeviceName("rfc2217://quillmor-test.invalid:2217");
+        const auto start = std::chrono::steady_clock::now();
+        std::string what;
+        try {
+            comm.Open();
+            what = "opened";
+        } catch (const comm::ECommError& e) {
+            what = e.what();
+        }
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+        say(what + "after " + std::to_string(ms) + " ms");
+    }
+    ::close(report[1]);
+    std::string heard;
+    pollfd wait{report[0], POLLIN, 0};
+    char buffer[256];
+    // The lookup alone would take 30 s; 10 s is plenty for a port that keeps its limit.
+    while (::poll(&wait, 1, 10'000) == 1) {
+        const ssize_t n = ::read(report[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        heard.append(buffer, static_cast<size_t>(n));
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(report[0]);
+    ::close(silentServer);
+    ::unlink(resolvConf);
+    if (heard.rfind("skip: ", 0) == 0) GTEST_SKIP() << heard;
+    ASSERT_NE(heard.find(" ms"), std::string::npos) << "no answer within 10 s: " << heard;
+    EXPECT_EQ(heard.rfind("Error accessing specified device (Error: 110) after ", 0), 0u) << heard;
+    const long ms = std::stol(heard.substr(heard.rfind("after ") + 6));
+    EXPECT_GE(ms, 2'500) << heard;
+    EXPECT_LE(ms, 4'500) << heard;
 }
 
 // The server side of RFC 2217 cut down to what line events need, since no pseudo-terminal can
