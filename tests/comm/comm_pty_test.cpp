@@ -1,7 +1,4 @@
 // TComm on real pseudo-terminals: the test holds the master end, the component opens the slave.
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,6 +17,7 @@
 #include "comm/linux_termios.h"
 #include "comm_test_support.h"
 #include "owner_loop.h"
+#include "pseudo_terminal.h"
 
 namespace {
 
@@ -32,47 +30,28 @@ using commtest::raised;
 class PtyComm : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[128] = {};
-        ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-        ::fcntl(master, F_SETFL, O_NONBLOCK);
-        path = name;
-        comm.SetDeviceName(path);
+        ASSERT_GE(pty.master, 0);
+        comm.SetDeviceName(pty.path);
     }
-    void TearDown() override {
-        comm.Close();
-        if (master >= 0) ::close(master);
-        ::close(slave);
-    }
+    void TearDown() override { comm.Close(); }
 
     termios slaveTermios() const {
         termios t{};
-        EXPECT_EQ(::tcgetattr(slave, &t), 0);
+        EXPECT_EQ(::tcgetattr(pty.slave, &t), 0);
         return t;
     }
     void feed(const std::string& bytes) const {
-        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(::write(pty.master, bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
     }
     std::string drainMaster() const {
         std::string got;
         char buf[4096];
-        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) got.append(buf, n);
-        return got;
-    }
-    // What the master end receives, waited for by polling the master (the data is already
-    // on its way: nothing is left to chance but the kernel's scheduling).
-    std::string receiveAtMaster(size_t count) const {
-        std::string got;
-        while (got.size() < count) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0) break;
-            got += drainMaster();
-        }
+        for (ssize_t n; (n = ::read(pty.master, buf, sizeof buf)) > 0;) got.append(buf, n);
         return got;
     }
 
-    int master = -1;
-    int slave = -1;
-    std::string path;
+    commtest::PseudoTerminal pty;
     commtest::OwnerLoop loop;
     TComm comm{loop.runOnOwner()};
 };
@@ -174,7 +153,7 @@ TEST_F(PtyComm, OpensAPseudoTerminalAndCloseReleasesIt) {
 TEST_F(PtyComm, SecondOpeningOfTheSameDeviceIsRefusedAsBusy) {
     comm.Open();
     TComm other(loop.runOnOwner());
-    other.SetDeviceName(path);
+    other.SetDeviceName(pty.path);
     const ECommError e = raised([&] { other.Open(); });
     EXPECT_STREQ(e.what(), "Error accessing specified device (Error: 16) ");
     EXPECT_FALSE(other.IsOpen());
@@ -189,14 +168,14 @@ TEST_F(PtyComm, OpenOnAnOpenPortRaisesAlreadyAssigned) {
 
 TEST_F(PtyComm, FixedPropertiesAreRefusedWhileOpenButAcceptEqualValues) {
     comm.Open();
-    EXPECT_NO_THROW(comm.SetDeviceName(path));
+    EXPECT_NO_THROW(comm.SetDeviceName(pty.path));
     EXPECT_NO_THROW(comm.SetReadBufSize(4096));
     EXPECT_EQ(raised([&] { comm.SetDeviceName("Com1"); }).ErrorCode, -1);
     EXPECT_EQ(raised([&] { comm.SetReadBufSize(100); }).ErrorCode, -1);
     EXPECT_EQ(raised([&] { comm.SetWriteBufSize(100); }).ErrorCode, -1);
     const ECommError e = raised([&] { comm.SetMonitorEvents({comm::evRxChar}); });
     EXPECT_STREQ(e.what(), "Port already assigned (open) (Error: -1) ");
-    EXPECT_EQ(comm.DeviceName(), path);
+    EXPECT_EQ(comm.DeviceName(), pty.path);
     EXPECT_EQ(comm.ReadBufSize(), 4096);
     EXPECT_EQ(comm.WriteBufSize(), 2048);
     EXPECT_EQ(comm.MonitorEvents(), comm::TCommEventTypes::all());
@@ -251,7 +230,7 @@ TEST_P(PtyRates, EveryRateReachesTheTtyIncludingNonStandardOnes) {
     comm.SetBaudRate(GetParam().rate);
     comm.Open();
     uint32_t speed = 0;
-    ASSERT_EQ(comm::linux_baud::getLineSpeed(slave, speed), 0);
+    ASSERT_EQ(comm::linux_baud::getLineSpeed(pty.slave, speed), 0);
     EXPECT_EQ(speed, GetParam().bitsPerSecond);
     EXPECT_EQ(comm.CurrentDcb().BaudRate, GetParam().bitsPerSecond);
 }
@@ -393,7 +372,7 @@ TEST_F(PtyComm, FlowControlPresetsAndOptionsBuildTheFlagWordAndTermios) {
 TEST_F(PtyComm, DefaultPresetKeepsTheDriversBitsButOptionsDecideTheirFive) {
     termios t = slaveTermios();
     t.c_iflag |= IXON | INPCK;
-    ASSERT_EQ(::tcsetattr(slave, TCSANOW, &t), 0);
+    ASSERT_EQ(::tcsetattr(pty.slave, TCSANOW, &t), 0);
     comm.SetOptions({comm::coNullStrip});
     comm.Open();
     EXPECT_EQ(comm.CurrentDcb().Flags, 0x1111u | 0x0800u)
@@ -455,7 +434,7 @@ TEST_F(PtyComm, WriteDeliversToTheFarEndAndZeroBytesWritesNothing) {
     comm.Open();
     EXPECT_EQ(comm.Write("", 0), 0);
     EXPECT_EQ(comm.Write("hello\r\n", 7), 7);
-    EXPECT_EQ(receiveAtMaster(7), "hello\r\n") << "raw: no CR/LF translation";
+    EXPECT_EQ(pty.receive(7), "hello\r\n") << "raw: no CR/LF translation";
 }
 
 TEST_F(PtyComm, TransfersOnAClosedPortRaiseWithTheSystemsNumber) {
@@ -512,7 +491,7 @@ TEST_F(PtyComm, WriteTimesOutWhenTheFarEndTakesNothingAndTheNextWriteIsItsOwn) {
     drainMaster();
     comm.SetWriteTimeout(1000);
     EXPECT_EQ(comm.Write("END", 3), 3);
-    const std::string tail = receiveAtMaster(3);
+    const std::string tail = pty.receive(3);
     ASSERT_GE(tail.size(), 3u);
     EXPECT_EQ(tail.substr(tail.size() - 3), "END");
 }
@@ -528,7 +507,7 @@ TEST_F(PtyComm, XoffStopsOutputAndXonResumesIt) {
     EXPECT_EQ(drainMaster(), "") << "nothing left while held by XOFF";
     comm.SetXon(true);
     EXPECT_EQ(comm.Write("go", 2), 2);
-    EXPECT_FALSE(receiveAtMaster(2).empty());
+    EXPECT_FALSE(pty.receive(2).empty());
 }
 
 TEST_F(PtyComm, BreakThrowsAwayWhatWaitsInTheInputQueue) {
@@ -585,8 +564,8 @@ TEST_F(PtyComm, FarEndClosedIsReportedOnceWithoutSpinningAndCloseWorks) {
     std::vector<int32_t> errors;
     comm.OnError = [&](comm::TCustomComm*, int32_t e) { errors.push_back(e); };
     comm.Open();
-    ::close(master);
-    master = -1;
+    ::close(pty.master);
+    pty.master = -1;
     ASSERT_TRUE(loop.pumpUntil([&] { return !errors.empty(); }));
     EXPECT_EQ(errors.front(), static_cast<int32_t>(comm::CE_IOE));
 

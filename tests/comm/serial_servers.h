@@ -27,57 +27,9 @@
 #include <thread>
 #include <vector>
 
+#include "pseudo_terminal.h"
+
 namespace commtest {
-
-// A pseudo-terminal with both ends open: the master is the far end of the line; the slave stays
-// open so that the master never sees a hang-up while a server closes and opens the port again,
-// and its termios shows what the server made of the line settings.
-struct PseudoTerminal {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-
-    PseudoTerminal() {
-        char name[128] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) std::perror("openpty");
-        ::fcntl(master, F_SETFL, O_NONBLOCK);
-        ::fcntl(master, F_SETFD, FD_CLOEXEC);
-        ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-        path = name;
-    }
-    // A user may close the slave early (set it to -1) to let the line hang up.
-    ~PseudoTerminal() {
-        ::close(master);
-        if (slave >= 0) ::close(slave);
-    }
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
-
-    // Writes all of bytes into the line; false when it took nothing for five seconds.
-    bool send(const std::string& bytes) const {
-        for (size_t sent = 0; sent < bytes.size();) {
-            pollfd p{master, POLLOUT, 0};
-            if (::poll(&p, 1, 5000) <= 0) return false;
-            const ssize_t n = ::write(master, bytes.data() + sent, bytes.size() - sent);
-            if (n < 0 && errno != EAGAIN) return false;
-            if (n > 0) sent += static_cast<size_t>(n);
-        }
-        return true;
-    }
-    // What comes out of the line until count bytes are there or nothing came for five seconds.
-    std::string receive(size_t count) const {
-        std::string got;
-        char buf[4096];
-        while (got.size() < count) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0) break;
-            const ssize_t n = ::read(master, buf, sizeof buf);
-            if (n <= 0) break;
-            got.append(buf, static_cast<size_t>(n));
-        }
-        return got;
-    }
-};
 
 enum class ServerKind { kSer2netRfc2217, kSer2netRaw, kPyserialRfc2217 };
 

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,6 +16,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -28,6 +26,7 @@
 #include "monitor/register_monitor.h"
 #include "monitor/values.h"
 #include "port_space_host.h"
+#include "pseudo_terminal.h"
 #include "terminal/terminal_page.h"
 #include "widgets/command.h"
 
@@ -97,26 +96,14 @@ protected:
     void TearDown() override {
         page->Close();
         widgets::setErrorHandler({});
-        if (master >= 0) ::close(master);
-        if (slave >= 0) ::close(slave);
+        pty.reset();
     }
 
     // A pseudo-terminal whose slave the page opens by its path; the test holds the master.
     void usePty() {
-        char name[128] = {};
-        ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-        ::fcntl(master, F_SETFL, O_NONBLOCK);
-        combo("ComboBox2")->setEditText(QString::fromLatin1(name));
-    }
-    std::string receiveAtMaster(size_t count) const {
-        std::string got;
-        char buf[4096];
-        while (got.size() < count) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 2000) <= 0) break;
-            for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) got.append(buf, n);
-        }
-        return got;
+        pty.emplace();
+        ASSERT_GE(pty->master, 0);
+        combo("ComboBox2")->setEditText(QString::fromStdString(pty->path));
     }
 
     // Runs the event loop until done() holds, for at most the limit; returns done().
@@ -145,7 +132,8 @@ protected:
         return pumpUntil(
             [&] {
                 if (sent < bytes.size()) {
-                    const ssize_t n = ::write(master, bytes.data() + sent, bytes.size() - sent);
+                    const ssize_t n =
+                        ::write(pty->master, bytes.data() + sent, bytes.size() - sent);
                     if (n > 0) sent += static_cast<size_t>(n);
                 }
                 return bytesRead() == expected;
@@ -198,8 +186,7 @@ protected:
     terminal::TerminalPage* page = nullptr;
     QStringList calls;
     std::function<QString()> snapshot;
-    int master = -1;
-    int slave = -1;
+    std::optional<commtest::PseudoTerminal> pty;
 };
 
 }  // namespace terminal_test

@@ -153,7 +153,7 @@ TEST_P(Send, WritesTheTextWithCrLfAndLogsTheCount) {
     child<QLineEdit>("Edit43")->setText(GetParam().text);
     calls.clear();
     click("SpeedButton2");
-    EXPECT_EQ(receiveAtMaster(GetParam().bytes.size()), GetParam().bytes);
+    EXPECT_EQ(pty->receive(GetParam().bytes.size()), GetParam().bytes);
     EXPECT_EQ(calls, QStringList({"tone 1300 50"}));
     EXPECT_EQ(memo("Memo1")->lines().last(),
               QStringLiteral("Передано %1 Cимволов").arg(GetParam().bytes.size()));
@@ -331,7 +331,7 @@ TEST_F(Terminal, MenuItemsClickTheirButtonsOnceAndF12WritesRegisterTwo) {
     action("N14")->trigger();
     EXPECT_EQ(host.ports[port(2)], 7);
     char byte = 0;
-    EXPECT_EQ(::read(master, &byte, 1), -1) << "F12 sends nothing on the line";
+    EXPECT_EQ(::read(pty->master, &byte, 1), -1) << "F12 sends nothing on the line";
 
     action("NRTS")->trigger();
     EXPECT_TRUE(action("NRTS")->isChecked()) << "flipped once, by the item itself";
