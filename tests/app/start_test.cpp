@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <pty.h>
-#include <unistd.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -33,6 +30,7 @@
 #include "help/about_window.h"
 #include "log/find_dialog.h"
 #include "log/viewer_window.h"
+#include "pseudo_terminal.h"
 #include "terminal/terminal_page.h"
 
 namespace {
@@ -270,12 +268,11 @@ TEST_F(Start, StatusBarShowsEveryTextWhole) {
         check(form.statusPanel(1));
     }
 
-    int master = -1;
-    int slave = -1;
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const commtest::PseudoTerminal line;
+    ASSERT_GE(line.master, 0);
     QTemporaryDir folder;
     const QString device = folder.filePath(QStringLiteral("line-to-the-modem-on-the-bench"));
-    ASSERT_TRUE(QFile::link(QString::fromLatin1(::ttyname(slave)), device));
+    ASSERT_TRUE(QFile::link(QString::fromStdString(line.path), device));
     form.findChild<QComboBox*>(QStringLiteral("ComboBox2"))->setEditText(device);
     auto* openClose = form.findChild<QToolButton*>(QStringLiteral("SpeedButton1"));
     for (int press = 0; press < 2; ++press) {
@@ -283,8 +280,6 @@ TEST_F(Start, StatusBarShowsEveryTextWhole) {
         check(form.statusPanel(2));
     }
     EXPECT_TRUE(form.statusPanel(2).text().endsWith(device));
-    ::close(master);
-    ::close(slave);
 
     for (QWidget* control : form.findChildren<QWidget*>()) {
         if (control->statusTip().isEmpty()) continue;
