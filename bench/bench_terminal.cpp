@@ -34,7 +34,7 @@
 #include "picocom.h"
 #include "platform/linux_driver_host.h"
 #include "program_environment.h"
-#include "serial_servers.h"
+#include "pseudo_terminal.h"
 #include "terminal/terminal_page.h"
 #include "widgets/command.h"
 

@@ -269,14 +269,15 @@ TEST(RemotePortAbsent, NameWhoseResolverNeverAnswersGivesUpAtTheConnectLimit) {
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(report[0]);
-        const auto say = [&](const std::string& text) {
+        const auto reportAndExit = [&](const std::string& text) {
             [[maybe_unused]] ssize_t ignored = ::write(report[1], text.data(), text.size());
             ::_exit(0);
         };
         if (::unshare(CLONE_NEWNS) != 0 ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount(resolvConf, "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
-            say(std::string("skip: no private /etc/resolv.conf: ") + std::strerror(errno));
+            reportAndExit(std::string("skip: no private /etc/resolv.conf: ") +
+                          std::strerror(errno));
         commtest::OwnerLoop loop;
         TComm comm(loop.runOnOwner());
         comm.SetDeviceName("rfc2217://quillmor-test.invalid:2217");
@@ -291,7 +292,7 @@ TEST(RemotePortAbsent, NameWhoseResolverNeverAnswersGivesUpAtTheConnectLimit) {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - start)
                             .count();
-        say(what + "after " + std::to_string(ms) + " ms");
+        reportAndExit(what + "after " + std::to_string(ms) + " ms");
     }
     ::close(report[1]);
     std::string heard;

@@ -6,8 +6,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
