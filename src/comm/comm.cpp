@@ -105,14 +105,22 @@ void TCustomComm::Open() {
     RequireClosed();
     CreateHandle();
     if (!IsOpen()) return;
-    eventThread_ = std::make_unique<TCommEventThread>(port(), monitorEvents_, runOnOwner_);
-    eventThread_->SetOnCommEvent(
-        [this](TCommEventThread* sender, uint32_t status) { HandleCommEvent(sender, status); });
-    ApplyTimeouts();
-    ApplyLineSettings();
-    if (int error = port()->setupComm(static_cast<uint32_t>(readBufSize_),
-                                      static_cast<uint32_t>(writeBufSize_)))
-        RaiseCommError(texts::kErrorBuffers, error);
+    // A port that cannot be set up is closed again before the error goes out: left open it
+    // would hold the device (or a connection, and its thread) that the caller was told it did
+    // not get, and the next Open would be refused for it.
+    try {
+        eventThread_ = std::make_unique<TCommEventThread>(port(), monitorEvents_, runOnOwner_);
+        eventThread_->SetOnCommEvent(
+            [this](TCommEventThread* sender, uint32_t status) { HandleCommEvent(sender, status); });
+        ApplyTimeouts();
+        ApplyLineSettings();
+        if (int error = port()->setupComm(static_cast<uint32_t>(readBufSize_),
+                                          static_cast<uint32_t>(writeBufSize_)))
+            RaiseCommError(texts::kErrorBuffers, error);
+    } catch (...) {
+        Close();
+        throw;
+    }
 }
 
 // Waits for the watcher when it is merely waiting; a watcher caught in a handover (Close called

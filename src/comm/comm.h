@@ -248,6 +248,8 @@ public:
     TCustomComm(const TCustomComm&) = delete;
     TCustomComm& operator=(const TCustomComm&) = delete;
 
+    // Opens the port and applies the settings; whatever fails, it raises with the component
+    // closed.
     void Open();
     void Close();
     bool IsOpen() const { return Handle != kInvalidHandle; }

@@ -35,6 +35,7 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using namespace rfc2217;
 
+// Opening a port: the name lookup, the connection, the negotiation and the first settings.
 constexpr std::chrono::seconds kConnectTimeout{3};
 // How long the server has to finish negotiating, and to confirm each setting.
 constexpr std::chrono::seconds kReplyTimeout{2};
@@ -91,8 +92,13 @@ bool answers(uint8_t command, uint32_t request, uint32_t answer) {
 
 class NetworkPort final : public OsPort {
 public:
-    NetworkPort(int fd, bool telnet)
-        : fd_(fd), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), telnet_(telnet) {}
+    // Until openingUntil, while the component opens the port, every wait for the server ends
+    // by then: the user waits on OPEN for all of it together.
+    NetworkPort(int fd, bool telnet, SteadyClock::time_point openingUntil)
+        : fd_(fd),
+          wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          telnet_(telnet),
+          openingUntil_(openingUntil) {}
     ~NetworkPort() override;
 
     // Starts the connection's thread; over RFC 2217 it negotiates, learns the server's line and
@@ -127,6 +133,7 @@ private:
     void deliver(const uint8_t* bytes, size_t count);
     void note(const Decoder::Reply& reply);
     void noteModemState(uint8_t state);
+    void dropIfNotReading();
     void fail(int error);
 
     void wake() { ::eventfd_write(wakeFd_, 1); }
@@ -137,6 +144,9 @@ private:
     int32_t takeBack(const uint8_t* buffer, int32_t count, uint64_t start, uint64_t end);
     bool gone() const { return closed_ || failure_ != 0; }
     int goneError() const { return closed_ ? EBADF : failure_; }
+    SteadyClock::time_point replyDeadline() const {
+        return std::min(SteadyClock::now() + kReplyTimeout, openingUntil_);
+    }
 
     const int fd_;
     const int wakeFd_;  // wakes the connection's thread: output, room, close
@@ -155,6 +165,8 @@ private:
     std::deque<uint8_t> held_;  // received, waiting for room in the input queue
     std::vector<uint8_t> out_;  // for the socket, in stream order
     uint64_t sent_ = 0;         // bytes of the stream the socket has taken
+    uint64_t writeEnd_ = 0;     // where the data of the write under way ends in the stream
+    SteadyClock::time_point openingUntil_;  // while opening, the limit of every reply
     bool txEmptyOwed_ = false;
     bool heldByXoff_ = false;
     bool suspended_ = false;  // the server asked us to stop sending
@@ -181,8 +193,8 @@ int NetworkPort::start() {
     if (telnet_) negotiator_.start(out_);
     thread_ = std::thread([this] { run(); });
     if (!telnet_) return 0;
-    const bool done = changed_.wait_for(
-        lock, kReplyTimeout, [this] { return negotiated_ || refused_ || failure_ != 0; });
+    const bool done = changed_.wait_until(
+        lock, replyDeadline(), [this] { return negotiated_ || refused_ || failure_ != 0; });
     if (failure_) return failure_;
     if (refused_) return EPROTONOSUPPORT;
     if (!done) return ETIMEDOUT;
@@ -295,6 +307,7 @@ void NetworkPort::receiveSome(size_t limit, Decoder::Output& decoded) {
         deliver(decoded.data.data(), decoded.data.size());
         for (const Decoder::Negotiation& option : decoded.negotiations)
             negotiator_.receive(option.verb, option.option, out_);
+        dropIfNotReading();
         negotiated_ = negotiator_.complete();
         refused_ = negotiator_.refused();
         for (const Decoder::Reply& reply : decoded.replies) note(reply);
@@ -344,6 +357,14 @@ void NetworkPort::noteModemState(uint8_t state) {
     modemState_ = state;
 }
 
+// Every request of a peer gets its answer, refusals included; a peer that keeps asking without
+// reading the answers would have them pile up here without end. Only the data of the write under
+// way may go beyond the bound.
+void NetworkPort::dropIfNotReading() {
+    const uint64_t writeLeft = writeEnd_ > sent_ ? writeEnd_ - sent_ : 0;
+    if (out_.size() > writeLeft + kMaxUnreadAnswers) fail(ENOBUFS);
+}
+
 // Reported once, as an I/O error, as a tty that goes away; the events already due are still
 // handed out, then waits and transfers fail with the error.
 void NetworkPort::fail(int error) {
@@ -364,7 +385,7 @@ int NetworkPort::ask(std::unique_lock<std::mutex>& lock, uint8_t command, uint32
     replies_[command].reset();
     awaiting_ = true;
     post(command, value, width);
-    const bool answered = changed_.wait_for(lock, kReplyTimeout, [&] {
+    const bool answered = changed_.wait_until(lock, replyDeadline(), [&] {
         return (replies_[command] && answers(command, value, *replies_[command])) || gone();
     });
     awaiting_ = false;
@@ -374,9 +395,11 @@ int NetworkPort::ask(std::unique_lock<std::mutex>& lock, uint8_t command, uint32
     return 0;
 }
 
+// The last step of opening: from now on each reply has its own time.
 int NetworkPort::setupComm(uint32_t inQueue, uint32_t) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
+    openingUntil_ = SteadyClock::time_point::max();
     core_.setCapacity(inQueue);
     wake();
     return 0;
@@ -551,6 +574,7 @@ OsPort::Transfer NetworkPort::write(const uint8_t* buffer, int32_t count, int32_
         out_.insert(out_.end(), buffer, buffer + count);
     }
     const uint64_t end = sent_ + out_.size();
+    writeEnd_ = end;
     if (count > 0) {
         txEmptyOwed_ = true;
         wake();
@@ -574,6 +598,7 @@ int32_t NetworkPort::takeBack(const uint8_t* buffer, int32_t count, uint64_t sta
     if (position < end) {
         const auto from = static_cast<std::ptrdiff_t>(position - sent_);
         out_.erase(out_.begin() + from, out_.begin() + static_cast<std::ptrdiff_t>(end - sent_));
+        writeEnd_ = position;
     }
     if (out_.empty() && std::exchange(txEmptyOwed_, false)) {
         core_.raise(EV_TXEMPTY);
@@ -731,14 +756,15 @@ std::shared_ptr<OsPort> openNetworkPort(const std::string& host, uint16_t port, 
                                         int& error) {
     error = ENOENT;
     if (host.empty() || port == 0) return nullptr;
-    // One limit for the name lookup and the connection together, as the user waits for both.
+    // One limit for the name lookup, the connection and the negotiation together, and for the
+    // settings the component makes while opening, as the user waits for all of them.
     const SteadyClock::time_point deadline = SteadyClock::now() + kConnectTimeout;
     const std::shared_ptr<addrinfo> addresses = lookUpBefore(host, port, deadline, error);
     if (!addresses) return nullptr;
     for (const addrinfo* a = addresses.get(); a; a = a->ai_next) {
         const int fd = connectBefore(*a, deadline, error);
         if (fd < 0) continue;
-        auto opened = std::make_shared<NetworkPort>(fd, rfc2217);
+        auto opened = std::make_shared<NetworkPort>(fd, rfc2217, deadline);
         error = opened->start();
         return error ? nullptr : opened;
     }
