@@ -473,12 +473,12 @@ int LinuxPort::getCommModemStatus(uint32_t& status) {
     return 0;
 }
 
-// Only a serial driver answers TIOCGSERIAL; such a port is an RS-232 port.
+// Every tty is a serial line to the program: a UART's driver, a USB adapter (whose driver may
+// not answer TIOCGSERIAL) and a pseudo-terminal standing in for a cable all take the same
+// termios line settings. Any other device has no comm configuration at all.
 int LinuxPort::getProviderSubType(int32_t& type) {
-    std::shared_lock fdGuard(fdLock_);
     if (closed_) return EBADF;
-    serial_struct info{};
-    if (::ioctl(fd_, TIOCGSERIAL, &info) != 0) return errno;
+    if (!tty_) return ENOTTY;
     type = PST_RS232;
     return 0;
 }

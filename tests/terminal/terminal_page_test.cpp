@@ -54,8 +54,8 @@ TEST_F(Terminal, ConnectSoundsThenWritesStatusMemoLogsProviderAndLightsXonInOrde
                            "RichEdit1:  Подключено к : " + name + " @1s", "RichEdit1:  @1s"}));
     EXPECT_EQ(statusPanel->text(), "UART - подключен к : " + name);
     EXPECT_EQ(memo("Memo1")->lines(),
-              QStringList({"Подключено к : " + name, "Unknown provider id"}))
-        << "a pseudo-terminal is no RS-232 port";
+              QStringList({"Подключено к : " + name, "RS-232 serial port"}))
+        << "a tty typed into the port box is a serial port";
     EXPECT_EQ(lightColour("StaticText3"), QColor(0, 255, 0));
     EXPECT_EQ(button("SpeedButton1")->text(), "CLOSE");
     EXPECT_EQ(button("SpeedButton1")->toolTip(), "Отключиться от порта");
