@@ -81,6 +81,7 @@ std::shared_ptr<OsPort> TCustomComm::port() const {
 void TCustomComm::AttachHandle(std::shared_ptr<OsPort> port) {
     std::lock_guard guard(portGuard_);
     Handle = port ? port->handle() : kInvalidHandle;
+    if (port) traffic_ = port->traffic();
     port_ = std::move(port);
 }
 
@@ -144,7 +145,7 @@ void TCustomComm::ApplyLineSettings() {
     std::shared_ptr<OsPort> p = port();
     if (!p) return;
     p->getCommState(dcb_);
-    dcb_.BaudRate = kBaudRates[baudRate_];
+    dcb_.BaudRate = customBaudRate_ != 0 ? customBaudRate_ : kBaudRates[baudRate_];
     dcb_.Parity = parity_;
     dcb_.StopBits = stopbits_;
     dcb_.ByteSize = static_cast<uint8_t>(4 + databits_);
@@ -211,7 +212,12 @@ int32_t TCustomComm::ProviderType() const {
 // the port refuses is not kept either, so it is not built into every later DCB.
 template <typename T>
 void TCustomComm::reapply(T& field, T value, int count) {
-    if (value == field || static_cast<int>(value) >= count) return;
+    if (static_cast<int>(value) < count) reapply(field, value);
+}
+
+template <typename T>
+void TCustomComm::reapply(T& field, T value) {
+    if (value == field) return;
     const T previous = field;
     field = value;
     try {
@@ -243,6 +249,9 @@ void TCustomComm::SetMonitorEvents(TCommEventTypes value) {
 }
 void TCustomComm::SetBaudRate(TBaudrate value) {
     reapply(baudRate_, value, static_cast<int>(kBaudRates.size()));
+}
+void TCustomComm::SetCustomBaudRate(uint32_t bitsPerSecond) {
+    reapply(customBaudRate_, bitsPerSecond);
 }
 void TCustomComm::SetParity(TParity value) {
     reapply(parity_, value, paSpace + 1);
@@ -293,6 +302,10 @@ int32_t TCustomComm::Write(const void* Buffer, int32_t Count) {
     if (!p) RaiseCommError(texts::kWriteError, EBADF);
     const OsPort::Transfer t =
         p->write(static_cast<const uint8_t*>(Buffer), Count < 0 ? 0 : Count, writeTimeout_);
+    // What the port accepted went out, also when the rest failed or timed out.
+    if (t.count > 0)
+        p->traffic()->appendBytes(static_cast<const uint8_t*>(Buffer), static_cast<size_t>(t.count),
+                                  kTrafficSent);
     if (t.status == OsPort::Transfer::kFailed) RaiseCommError(texts::kWriteError, t.error);
     return t.status == OsPort::Transfer::kTimedOut ? -1 : t.count;
 }
@@ -305,6 +318,18 @@ int32_t TCustomComm::Read(void* Buffer, int32_t Count) {
         p->read(static_cast<uint8_t*>(Buffer), Count < 0 ? 0 : Count, readTimeout_);
     if (t.status == OsPort::Transfer::kFailed) RaiseCommError(texts::kReadError, t.error);
     return t.status == OsPort::Transfer::kTimedOut ? -1 : t.count;
+}
+
+std::shared_ptr<TrafficStream> TCustomComm::Traffic() const {
+    std::lock_guard guard(portGuard_);
+    return traffic_;
+}
+
+uint32_t TCustomComm::ActualBaudRate() const {
+    std::shared_ptr<OsPort> p = port();
+    uint32_t rate = 0;
+    if (!p || p->getActualBaudRate(rate) != 0) return 0;
+    return rate;
 }
 
 bool TCustomComm::EscapeFunction(uint32_t code) {
