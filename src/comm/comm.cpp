@@ -23,6 +23,10 @@ constexpr std::array<uint32_t, 9> kEventMasks = {EV_BREAK, EV_CTS,    EV_DSR,   
 
 }  // namespace
 
+uint32_t bitsPerSecond(TBaudrate rate) {
+    return rate < kBaudRates.size() ? kBaudRates[rate] : 0;
+}
+
 uint32_t eventMask(TCommEventTypes events) {
     uint32_t mask = 0;
     for (size_t i = 0; i < kEventMasks.size(); ++i)
@@ -175,7 +179,12 @@ void TCustomComm::ApplyLineSettings() {
 void TCustomComm::followPortLine(OsPort& port) {
     if (port.getCommState(dcb_) != 0) return;
     const auto rate = std::find(kBaudRates.begin(), kBaudRates.end(), dcb_.BaudRate);
-    if (rate != kBaudRates.end()) baudRate_ = static_cast<TBaudrate>(rate - kBaudRates.begin());
+    if (rate != kBaudRates.end()) {
+        baudRate_ = static_cast<TBaudrate>(rate - kBaudRates.begin());
+        customBaudRate_ = 0;
+    } else if (dcb_.BaudRate != 0) {
+        customBaudRate_ = dcb_.BaudRate;
+    }
     if (dcb_.Parity <= paSpace) parity_ = static_cast<TParity>(dcb_.Parity);
     if (dcb_.StopBits <= sb20) stopbits_ = static_cast<TStopbits>(dcb_.StopBits);
     if (dcb_.ByteSize >= 5 && dcb_.ByteSize <= 8)

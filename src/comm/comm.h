@@ -37,6 +37,8 @@ enum TBaudrate : uint8_t {
     br128000,
     br256000
 };
+// The bits per second a TBaudrate stands for; 0 for an ordinal outside the type.
+uint32_t bitsPerSecond(TBaudrate rate);
 enum TParity : uint8_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TStopbits : uint8_t { sb10, sb15, sb20 };
 enum TDatabits : uint8_t { da4, da5, da6, da7, da8 };
