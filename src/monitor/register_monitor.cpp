@@ -395,7 +395,7 @@ void RegisterMonitor::updateLights() {
         const bool lit = uartPreset_ && (readRegister(row.offset) >> row.bit & 1);
         const QColor& shown = lit ? litColours_[i] : off;
         if (shownLights_[i] == shown.rgba()) continue;
-        setLight(lights_[i], shown);
+        setLight(lights_[i], shown, lit);
         shownLights_[i] = shown.rgba();
     }
 }

@@ -395,7 +395,7 @@ void TerminalPage::lightStep() {
     if (Comm1_.IsOpen()) {
         for (const LightBit& light : kLightBits) {
             const bool lit = (monitor_.readRegister(light.offset) & light.bit) != 0;
-            setLight(lights_[light.light], lit ? colour(light.lit) : unlit());
+            setLight(lights_[light.light], lit ? colour(light.lit) : unlit(), lit);
         }
         closedLightsShown_ = 0;
         return;
@@ -403,7 +403,7 @@ void TerminalPage::lightStep() {
     const QColor off = unlit();
     if (off.rgba() == closedLightsShown_) return;
     for (LightIndex light : {kRtsLight, kDtrLight, kXonLight, kBrkLight})
-        setLight(lights_[light], off);
+        setLight(lights_[light], off, false);
     closedLightsShown_ = off.rgba();
 }
 
@@ -422,7 +422,7 @@ void TerminalPage::SpeedButton1Click() {
         hooks_.appendLog(monitor::LogPane::Right,
                          {QString(), QStringLiteral(" Подключено к : ") + name, QString()});
         Memo1->appendLine(QString::fromStdString(comm::ProviderTypeName(Comm1_.ProviderType())));
-        setLight(lights_[kXonLight], colour(monitor::kLime));
+        setLight(lights_[kXonLight], colour(monitor::kLime), true);
         closedLightsShown_ = 0;
         SpeedButton1->setText(QStringLiteral("CLOSE"));
         ComboBox2->setEnabled(false);
@@ -469,7 +469,7 @@ void TerminalPage::SpeedButton4Click() {
     if (!Comm1_.IsOpen()) return;
     const bool on = flipState(SpeedButton4);
     Comm1_.SetXon(on);
-    setLight(lights_[kXonLight], on ? colour(monitor::kLime) : unlit());
+    setLight(lights_[kXonLight], on ? colour(monitor::kLime) : unlit(), on);
     closedLightsShown_ = 0;
     hooks_.confirmTone(1300, 50);
 }
