@@ -317,6 +317,44 @@ TEST_F(MonitorTest, TypingSpTimerEvaluatesEveryKeystroke) {
     EXPECT_EQ(edit1->text(), "$040");
 }
 
+// The box reports a change for picks and keystrokes only: leaving it, or opening its list and
+// closing it again without a choice, evaluates nothing, even when its text equals an item.
+TEST_F(MonitorTest, LeavingThePresetBoxOrOpeningItsListEvaluatesNothing) {
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    activate();
+    const auto evaluations = [this] {
+        return std::count_if(log.cbegin(), log.cend(), [](const QString& line) {
+            return line.startsWith(QStringLiteral(" Базовый регистр порта : "));
+        });
+    };
+    combo->lineEdit()->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Delete);
+    QTest::keyClicks(combo->lineEdit(), "COM2");
+    edit1->setFocus();
+    EXPECT_EQ(evaluations(), 5);
+
+    child<QToolButton>("SpeedButton24")->click();
+    combo->lineEdit()->setFocus();
+    edit1->setFocus();
+    EXPECT_EQ(evaluations(), 6);
+
+    combo->showPopup();
+    combo->hidePopup();
+    edit1->setFocus();
+    EXPECT_EQ(evaluations(), 6);
+
+    QSignalSpy picks(combo, &QComboBox::activated);
+    combo->showPopup();
+    QTest::keyClick(combo->view(), Qt::Key_Up);
+    QTest::keyClick(combo->view(), Qt::Key_Return);
+    EXPECT_EQ(picks.count(), 1);
+    EXPECT_EQ(evaluations(), 7);
+    EXPECT_EQ(combo->currentText(), "SOUND");
+}
+
 TEST_F(MonitorTest, NewPortButtonTakesTheTypedHexAddress) {
     activate();
     edit1->setFocus();
