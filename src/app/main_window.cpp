@@ -499,18 +499,43 @@ void TForm1::N22Click() {
     menu_.N22->setChecked(!menu_.N22->isChecked());
 }
 
-void TForm1::showRegisterInput(driver::RegisterInput state) {
+QString TForm1::registerInputText(driver::RegisterInput state) {
     switch (state) {
         case driver::RegisterInput::Allowed:
-            statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры доступен"));
-            break;
+            return QStringLiteral("Ввод данных в регистры доступен");
         case driver::RegisterInput::Forbidden:
-            statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры запрещён"));
-            break;
+            return QStringLiteral("Ввод данных в регистры запрещён");
         case driver::RegisterInput::Impossible:
-            statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры невозможен !"));
             break;
     }
+    return QStringLiteral("Ввод данных в регистры невозможен !");
+}
+
+void TForm1::showRegisterInput(driver::RegisterInput state) {
+    statusPanels_[1]->setText(registerInputText(state));
+}
+
+// A panel that sized itself to each text would push the panels after it sideways whenever its
+// text changed: panel 0 with every hint, panel 1 with the state of register input. Each is held
+// at the width of the widest text it will show, known once the window's controls all exist.
+void TForm1::holdStatusPanels() {
+    QStringList hints;
+    for (const QWidget* control : findChildren<QWidget*>())
+        if (!control->statusTip().isEmpty()) hints << control->statusTip();
+    holdPanelWidth(*statusPanels_[0], hints);
+    holdPanelWidth(*statusPanels_[1], {registerInputText(driver::RegisterInput::Allowed),
+                                       registerInputText(driver::RegisterInput::Forbidden),
+                                       registerInputText(driver::RegisterInput::Impossible)});
+}
+
+// Widens the panel, never narrows it, so that each of the texts shows whole in it.
+void TForm1::holdPanelWidth(QLabel& panel, const QStringList& texts) {
+    const QMargins margins = panel.contentsMargins();
+    const int border = margins.left() + margins.right() + 2 * panel.frameWidth();
+    int width = panel.minimumWidth();
+    for (const QString& text : texts)
+        width = std::max(width, panel.fontMetrics().horizontalAdvance(text) + border);
+    if (panel.maximumWidth() != width) panel.setFixedWidth(width);
 }
 
 driver::MainWindowLinks TForm1::driverLinks() {
@@ -549,7 +574,9 @@ bool TForm1::event(QEvent* event) {
         sincePaint_.start();
     }
     if (event->type() == QEvent::StatusTip) {
-        statusPanels_[0]->setText(static_cast<QStatusTipEvent*>(event)->tip());
+        const QString& hint = static_cast<QStatusTipEvent*>(event)->tip();
+        holdPanelWidth(*statusPanels_[0], {hint});
+        statusPanels_[0]->setText(hint);
         return true;
     }
     return QMainWindow::event(event);
@@ -562,6 +589,7 @@ bool TForm1::event(QEvent* event) {
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (event->spontaneous()) return;
+    holdStatusPanels();
     widgets::runCommand([this] { FormShow(); });
     widgets::runCommand([this] {
         monitor_->applyPreset();

@@ -146,6 +146,7 @@ TEST_F(Start, SplashIsFramelessOnTopAndSizedToItsPicture) {
     EXPECT_TRUE(splash.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(splash.palette().color(QPalette::Window), QColor(Qt::white));
     EXPECT_TRUE(splash.findChild<QTimer*>("Timer1")->isActive());
+    EXPECT_EQ(splash.findChild<QTimer*>("Timer1")->timerType(), Qt::PreciseTimer);
 }
 
 TEST_F(Start, SplashClosesAtItsTimeAndTriesTheDriverAgain) {
@@ -288,6 +289,51 @@ TEST_F(Start, StatusBarShowsEveryTextWhole) {
         check(form.statusPanel(0));
     }
     EXPECT_TRUE(cut.isEmpty()) << cut.join(" | ").toStdString();
+}
+
+// Hints of every length come and go in panel 0, and panel 1 changes its text with the input
+// lock; panels 1 and 2 stay where they are.
+TEST_F(Start, StatusBarPanelsKeepStillAsTheirTextsChange) {
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    const auto places = [&form] {
+        settle();
+        return std::pair(form.statusPanel(1).geometry(), form.statusPanel(2).geometry());
+    };
+    const auto before = places();
+    QStringList moved;
+    for (QWidget* control : form.findChildren<QWidget*>()) {
+        if (control->statusTip().isEmpty()) continue;
+        QStatusTipEvent hint(control->statusTip());
+        QCoreApplication::sendEvent(control, &hint);
+        if (places() != before) moved << control->statusTip();
+    }
+    for (const char* item : {"N25", "N19", "N19", "N25"}) {
+        form.findChild<QAction*>(QString::fromUtf8(item))->trigger();
+        if (places() != before) moved << form.statusPanel(1).text();
+    }
+    EXPECT_TRUE(moved.isEmpty()) << moved.join(" | ").toStdString();
+}
+
+// Under the input lock the sixteen write buttons look disabled, although the hint highlighter
+// gives their captions a colour of its own.
+TEST_F(Start, InputLockGreysTheWriteButtonsCaptions) {
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    form.findChild<QAction*>(QStringLiteral("N25"))->trigger();
+    QTest::qWait(300);
+    const QColor greyed = QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText);
+    ASSERT_NE(greyed, QColor(Qt::black));
+    for (int number = 7; number <= 22; ++number) {
+        const auto* button =
+            form.findChild<QToolButton*>(QStringLiteral("SpeedButton%1").arg(number));
+        ASSERT_NE(button, nullptr);
+        EXPECT_FALSE(button->isEnabled()) << number;
+        EXPECT_EQ(button->palette().color(QPalette::Disabled, QPalette::ButtonText), greyed)
+            << number;
+    }
 }
 
 // Ctrl+R frees the window's size and Ctrl+R again fits it to its contents, which would be wider
