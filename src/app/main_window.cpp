@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTabWidget>
@@ -35,6 +36,7 @@
 #include "terminal/terminal_page.h"
 #include "widgets/command.h"
 #include "widgets/hint.h"
+#include "widgets/tab_order.h"
 
 namespace app {
 
@@ -174,18 +176,23 @@ QFrame* newPanel(const char* name, QWidget* parent) {
     return framePanel(new QFrame(parent), name, QFrame::Raised);
 }
 
-// The panel that fills the window. Automatic sizing fixes the window at the size its contents
-// ask for, which may be more than the screen has: the panel asks for no more than the room the
-// screen leaves it beside the window's frame, menu bar and status bar. The contents' minimum
-// size still holds.
+// The area that fills the window and holds the panel with all the rest. Automatic sizing fixes
+// the window at the size its contents ask for, which may be more than the screen has: the area
+// asks for no more than the room the screen leaves it beside the window's frame, menu bar and
+// status bar. Where the window is smaller than the panel's layout can shrink to (a small screen,
+// large fonts), the area scrolls instead of cutting off what does not fit; where there is room,
+// the panel fills it and shows its layout unchanged.
 //
 // The window manager's frame changes with the window's state (a maximised window has no
 // borders), and the room with it; the new frame is told some time after the window has moved,
 // with no event of its own, so it is looked at again once the window has been still a moment.
-class ClientPanel : public QFrame {
+class ClientArea : public QScrollArea {
 public:
-    explicit ClientPanel(QMainWindow* form)
-        : QFrame(form), form_(form), frameCheck_(new QTimer(this)) {
+    ClientArea(QMainWindow* form, QWidget* panel)
+        : QScrollArea(form), form_(form), frameCheck_(new QTimer(this)) {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setWidget(panel);
         frameCheck_->setSingleShot(true);
         frameCheck_->setInterval(kFrameSettleMs);
         connect(frameCheck_, &QTimer::timeout, this, [this] {
@@ -194,8 +201,9 @@ public:
         form->installEventFilter(this);
     }
 
+    // The panel's own wish, not the scroll area's habit of asking for a few dozen lines of text.
     QSize sizeHint() const override {
-        const QSize wanted = QFrame::sizeHint();
+        const QSize wanted = widget()->sizeHint();
         const QScreen* desktop = form_->screen();
         if (!desktop) return wanted;
         usedFrame_ = windowFrame();
@@ -208,7 +216,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == form_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
             frameCheck_->start();
-        return QFrame::eventFilter(watched, event);
+        return QScrollArea::eventFilter(watched, event);
     }
 
 private:
@@ -314,8 +322,8 @@ void TForm1::buildMenus() {
 }
 
 void TForm1::buildPanels() {
-    QFrame* Panel1 = framePanel(new ClientPanel(this), "Panel1", QFrame::Sunken);
-    setCentralWidget(Panel1);
+    QFrame* Panel1 = framePanel(new QFrame, "Panel1", QFrame::Sunken);
+    setCentralWidget(new ClientArea(this, Panel1));
     auto* rows = new QVBoxLayout(Panel1);
 
     auto* top = new QHBoxLayout;
@@ -595,6 +603,10 @@ void TForm1::showEvent(QShowEvent* event) {
         monitor_->applyPreset();
         monitor_->timer()->start();
     });
+    // Every part has built its controls by now. The focus starts on the first control, not in a
+    // log pane.
+    const QList<QWidget*> tabOrder = widgets::orderTabsByLayout(*centralWidget());
+    if (!tabOrder.isEmpty()) tabOrder.first()->setFocus(Qt::OtherFocusReason);
     activateWindow();
 }
 

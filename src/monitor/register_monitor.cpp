@@ -57,10 +57,13 @@ QLineEdit* makeBox(QWidget* parent, std::string_view name, const QString& text) 
     return box;
 }
 
+// A box that only shows what the poll reads: a click still selects its text for copying, but
+// Tab passes it by for the controls that take input.
 QLineEdit* makeReadBack(QWidget* parent, std::string_view name, const QString& text) {
     QLineEdit* box = makeBox(parent, name, text);
     box->setReadOnly(true);
     box->setCursor(Qt::ArrowCursor);
+    box->setFocusPolicy(Qt::ClickFocus);
     return box;
 }
 

@@ -310,6 +310,8 @@ void TerminalPage::buildGroup(QWidget* page) {
     connect(SpeedButton2, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton2Click));
     connect(SpeedButton3, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton3Click));
     connect(SpeedButton4, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton4Click));
+    // Enter in the text box sends it, as SEND does.
+    connect(Edit43, &QLineEdit::returnPressed, SpeedButton2, &QToolButton::click);
 }
 
 // A pick from the list hands over its position; a typed text has none.

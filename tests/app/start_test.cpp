@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -334,6 +335,81 @@ TEST_F(Start, InputLockGreysTheWriteButtonsCaptions) {
         EXPECT_EQ(button->palette().color(QPalette::Disabled, QPalette::ButtonText), greyed)
             << number;
     }
+}
+
+// With fonts at 150 % the window's layout needs more than the 1600 x 1000 screen: the window
+// still fits the screen, and Tab reaches every control and scrolls it into view, then comes
+// back to where it started, through the log panes, without being kept in one. The focus starts
+// on the first control, not in a log pane. On the terminal page Tab goes as the controls stand,
+// row by row and left to right. Ctrl+Tab types a tab character into a log pane.
+TEST_F(Start, TabReachesEveryControlInReadingOrderWithLargeFonts) {
+    struct LargeFonts {
+        const QFont normal = QApplication::font();
+        LargeFonts() {
+            QFont large = normal;
+            large.setPointSizeF(normal.pointSizeF() * 1.5);
+            QApplication::setFont(large);
+        }
+        ~LargeFonts() { QApplication::setFont(normal); }
+    } largeFonts;
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    const QRect screen = form.screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(form.frameGeometry())) << form.width() << "x" << form.height();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QWidget* const first = QApplication::focusWidget();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(qobject_cast<app::LogPane*>(first), nullptr) << first->objectName().toStdString();
+
+    QList<QWidget*> walk{first};
+    QStringList hidden;
+    for (int press = 0; press < 500; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        settle();
+        QWidget* control = QApplication::focusWidget();
+        if (control == first) break;
+        walk << control;
+        // A text box's own area is all covered by the view that shows its text.
+        const auto* box = qobject_cast<QAbstractScrollArea*>(control);
+        const QWidget* face = box ? box->viewport() : control;
+        const QPoint centre = face->rect().center();
+        if (!face->visibleRegion().contains(centre) || !screen.contains(face->mapToGlobal(centre)))
+            hidden << control->objectName() + "/" + control->parentWidget()->objectName();
+    }
+    ASSERT_EQ(QApplication::focusWidget(), first) << "Tab never came back";
+    EXPECT_TRUE(hidden.isEmpty()) << hidden.join(" ").toStdString();
+    EXPECT_TRUE(walk.contains(&form.leftLog()));
+    EXPECT_TRUE(walk.contains(&form.rightLog()));
+
+    auto* terminal = form.findChild<QWidget*>(QStringLiteral("GroupBox19"));
+    const auto place = [terminal](const QWidget* control) {
+        return QRect(control->mapTo(terminal, QPoint()), control->size());
+    };
+    QStringList outOfOrder;
+    int terminalStops = 0;
+    const QWidget* previous = nullptr;
+    for (const QWidget* control : walk) {
+        if (!terminal->isAncestorOf(control)) continue;
+        ++terminalStops;
+        if (previous) {
+            const QRect before = place(previous);
+            const QRect here = place(control);
+            const bool below = here.top() > before.bottom();
+            const bool sameRowRight = here.top() <= before.bottom() &&
+                                      here.bottom() >= before.top() && here.left() > before.right();
+            if (!below && !sameRowRight)
+                outOfOrder << previous->objectName() + " > " + control->objectName();
+        }
+        previous = control;
+    }
+    EXPECT_GE(terminalStops, 14);
+    EXPECT_TRUE(outOfOrder.isEmpty()) << outOfOrder.join(", ").toStdString();
+
+    form.leftLog().setFocus();
+    QTest::keyClick(&form.leftLog(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_TRUE(form.leftLog().toPlainText().contains(QLatin1Char('\t')));
 }
 
 // Ctrl+R frees the window's size and Ctrl+R again fits it to its contents, which would be wider
