@@ -329,6 +329,8 @@ void TerminalPage::buildGroup(QWidget* page) {
     connect(SpeedButton2, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton2Click));
     connect(SpeedButton3, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton3Click));
     connect(SpeedButton4, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton4Click));
+    // Enter in the text box sends it, as SEND does.
+    connect(Edit43, &QLineEdit::returnPressed, SpeedButton2, &QToolButton::click);
 }
 
 // A pick from the list hands over its position; a typed text has none.
@@ -420,7 +422,7 @@ void TerminalPage::lightStep() {
     if (Comm1_.IsOpen()) {
         for (const LightBit& light : kLightBits) {
             const bool lit = (monitor_.readRegister(light.offset) & light.bit) != 0;
-            setLight(lights_[light.light], lit ? colour(light.lit) : unlit());
+            setLight(lights_[light.light], lit ? colour(light.lit) : unlit(), lit);
         }
         closedLightsShown_ = 0;
         return;
@@ -428,7 +430,7 @@ void TerminalPage::lightStep() {
     const QColor off = unlit();
     if (off.rgba() == closedLightsShown_) return;
     for (LightIndex light : {kRtsLight, kDtrLight, kXonLight, kBrkLight})
-        setLight(lights_[light], off);
+        setLight(lights_[light], off, false);
     closedLightsShown_ = off.rgba();
 }
 
@@ -481,7 +483,7 @@ void TerminalPage::connectPort() {
     hooks_.appendLog(monitor::LogPane::Right,
                      {QString(), QStringLiteral(" Подключено к : ") + name, QString()});
     Memo1->appendLine(QString::fromStdString(comm::ProviderTypeName(Comm1_.ProviderType())));
-    setLight(lights_[kXonLight], colour(monitor::kLime));
+    setLight(lights_[kXonLight], colour(monitor::kLime), true);
     closedLightsShown_ = 0;
     SpeedButton1->setText(QStringLiteral("CLOSE"));
     ComboBox2->setEnabled(false);
@@ -513,7 +515,7 @@ void TerminalPage::SpeedButton4Click() {
     if (!Comm1_.IsOpen()) return;
     const bool on = flipState(SpeedButton4);
     Comm1_.SetXon(on);
-    setLight(lights_[kXonLight], on ? colour(monitor::kLime) : unlit());
+    setLight(lights_[kXonLight], on ? colour(monitor::kLime) : unlit(), on);
     closedLightsShown_ = 0;
     hooks_.confirmTone(1300, 50);
 }

@@ -167,6 +167,16 @@ TEST_P(Send, WritesTheTextWithCrLfAndLogsTheCount) {
               QStringLiteral("Передано %1 Cимволов").arg(GetParam().bytes.size()));
 }
 
+TEST_F(TerminalTest, EnterInTheTextBoxSendsAsSendDoes) {
+    usePty();
+    click("SpeedButton1");
+    calls.clear();
+    QTest::keyClick(child<QLineEdit>("Edit43"), Qt::Key_Return);
+    EXPECT_EQ(pty->receive(18), "AT Z E1 H1  test\r\n");
+    EXPECT_EQ(calls, QStringList({"tone 1300 50"}));
+    EXPECT_EQ(memo("Memo1")->lines().last(), QStringLiteral("Передано 18 Cимволов"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Terminal, Send,
                          testing::Values(SendCase{"DefaultText", QStringLiteral("AT Z E1 H1  test"),
                                                   "AT Z E1 H1  test\r\n"},
