@@ -117,6 +117,7 @@ public:
     int escapeCommFunction(uint32_t code) override;
     int getCommModemStatus(uint32_t& status) override;
     int getProviderSubType(int32_t& type) override;
+    int getActualBaudRate(uint32_t& bitsPerSecond) override;
 
 private:
     // The connection's thread and what it does; all of it under state_.
@@ -126,6 +127,7 @@ private:
     void receiveSome(size_t limit, Decoder::Output& decoded);
     void deliver(const uint8_t* bytes, size_t count);
     void note(const Decoder::Reply& reply);
+    void markLineState(uint32_t state);
     void noteModemState(uint8_t state);
     void fail(int error);
 
@@ -303,9 +305,20 @@ void NetworkPort::receiveSome(size_t limit, Decoder::Output& decoded) {
 }
 
 void NetworkPort::deliver(const uint8_t* bytes, size_t count) {
+    traffic()->appendBytes(bytes, count, 0);
     const size_t taken = held_.empty() ? std::min(count, core_.room()) : 0;
     core_.receive(bytes, taken);
     held_.insert(held_.end(), bytes + taken, bytes + count);
+}
+
+// The notification names no byte: its marks go where it arrived, after the data that came with
+// it, and say that they are not placed exactly.
+void NetworkPort::markLineState(uint32_t state) {
+    if (state & 0x10) traffic()->appendMark(kTrafficBreak | kTrafficUnplaced);
+    if (state & 0x02) traffic()->appendMark(kTrafficOverrun | kTrafficUnplaced);
+    const auto errors = static_cast<uint8_t>(((state & 0x04) ? kTrafficParityError : 0) |
+                                             ((state & 0x08) ? kTrafficFramingError : 0));
+    if (errors) traffic()->appendMark(errors | kTrafficUnplaced);
 }
 
 void NetworkPort::note(const Decoder::Reply& reply) {
@@ -318,6 +331,7 @@ void NetworkPort::note(const Decoder::Reply& reply) {
             const uint32_t v = reply.value;
             core_.reportErrors(((v & 0x10) ? CE_BREAK : 0) | ((v & 0x08) ? CE_FRAME : 0) |
                                ((v & 0x04) ? CE_RXPARITY : 0) | ((v & 0x02) ? CE_OVERRUN : 0));
+            markLineState(v);
             break;
         }
         case kNotifyModemState:
@@ -632,6 +646,17 @@ int NetworkPort::getCommModemStatus(uint32_t& status) {
 int NetworkPort::getProviderSubType(int32_t& type) {
     if (closed_) return EBADF;
     type = telnet_ ? PST_TCPIP_TELNET : PST_NETWORK_BRIDGE;
+    return 0;
+}
+
+// Over RFC 2217 the rate is the one the server last answered; a plain connection has no line
+// of its own to ask.
+int NetworkPort::getActualBaudRate(uint32_t& bitsPerSecond) {
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    if (!telnet_) return ENOTSUP;
+    if (!line_[0]) return ENODATA;
+    bitsPerSecond = *line_[0];
     return 0;
 }
 

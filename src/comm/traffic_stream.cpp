@@ -24,7 +24,8 @@ int64_t microseconds(std::chrono::nanoseconds t) {
 }  // namespace
 
 bool isTrafficMark(const TrafficEntry& e) {
-    return (e.flags & (kTrafficBreak | kTrafficOverrun | kTrafficQueueOverflow)) != 0;
+    return (e.flags &
+            (kTrafficBreak | kTrafficOverrun | kTrafficQueueOverflow | kTrafficUnplaced)) != 0;
 }
 
 int64_t trafficClockUs() {

@@ -26,7 +26,8 @@ enum TrafficFlag : uint8_t {
                               // where it arrived
 };
 
-// A mark is an entry that stands for an event, not a data byte.
+// A mark is an entry that stands for an event, not a data byte: a break, an overrun, a queue
+// overflow, or an error whose byte is unknown (kTrafficUnplaced, with its error bits).
 bool isTrafficMark(const TrafficEntry& e);
 
 // The steady clock in microseconds, the time base of every entry.

@@ -108,6 +108,11 @@ TEST_P(Rfc2217Port, LineSettingsReachThePtyAndOneTheServerRefusesKeepsThePreviou
         comm.SetBaudRate(rate);
         EXPECT_EQ(lineSpeed(), bitsPerSecond);
     }
+    comm.SetCustomBaudRate(250000);
+    EXPECT_EQ(lineSpeed(), 250000u);
+    EXPECT_EQ(comm.ActualBaudRate(), 250000u) << "the rate the server answered";
+    comm.SetCustomBaudRate(0);
+    EXPECT_EQ(lineSpeed(), 256000u);
     const std::pair<comm::TParity, tcflag_t> parities[] = {{comm::paOdd, PARODD},
                                                            {comm::paEven, 0},
                                                            {comm::paMark, CMSPAR | PARODD},
@@ -171,6 +176,10 @@ TEST_P(RemotePort, EveryByteValueCrossesBothWaysInOrder) {
     writer.join();
     EXPECT_TRUE(sent);
     EXPECT_TRUE(received == pattern) << firstDifference(received, pattern);
+    const std::string streamSent = commtest::trafficBytes(*comm.Traffic(), true);
+    const std::string streamReceived = commtest::trafficBytes(*comm.Traffic(), false);
+    EXPECT_TRUE(streamSent == pattern) << firstDifference(streamSent, pattern);
+    EXPECT_TRUE(streamReceived == pattern) << firstDifference(streamReceived, pattern);
 }
 
 // A pseudo-terminal has no break to show: what can be seen is the server taking the command
@@ -459,6 +468,8 @@ TEST(RemoteLineEvents, ServerNotificationsBecomeTheComponentsEvents) {
     EXPECT_EQ(after(ScriptedServer::kNotifyLineState, 0x10), " break");
     EXPECT_EQ(after(ScriptedServer::kNotifyLineState, 0x0E),
               " error " + std::to_string(comm::CE_FRAME | comm::CE_RXPARITY | comm::CE_OVERRUN));
+    // The server names no byte: the marks stand where the notifications came, flagged so.
+    EXPECT_EQ(commtest::receivedTraffic(*comm.Traffic()), "<break>? <overrun>? <error/p/f>?");
 }
 
 }  // namespace
