@@ -150,8 +150,9 @@ void DataViewWindow::buildControls() {
     view_->setObjectName(QStringLiteral("trafficView"));
     view_->setToolTip(
         tr("TX: передано программой, RX: принято. После байта: p ошибка чётности, f ошибка "
-           "кадра, ! обе (заглавная: место ошибки неточно). BRK: разрыв линии, OVR: переполнение "
-           "UART, QOV: переполнение входной очереди (строчные: место неточно)."));
+           "кадра, ! обе. BRK: разрыв линии, OVR: переполнение UART, QOV: переполнение входной "
+           "очереди, PAR/FRM: ошибка чётности/кадра без известного байта (строчные: место "
+           "неточно)."));
     column->addWidget(view_, 1);
 
     auto* hexLine = new QHBoxLayout;
@@ -367,6 +368,7 @@ void DataViewWindow::chooseLogFile() {
 
 void DataViewWindow::startLog(const QString& path) {
     if (log_) return;
+    followOpening();
     if (!comm_.IsOpen() || !stream_)
         return message_(tr("Журнал ведётся только при открытом порте"));
     std::unique_ptr<traffic::LogFormat> format;

@@ -66,24 +66,25 @@ bool hasError(const comm::TrafficEntry& e) {
 }
 
 QString hexCell(const comm::TrafficEntry& e) {
-    const bool unplaced = (e.flags & comm::kTrafficUnplaced) != 0;
     if (comm::isTrafficMark(e)) {
-        const QString mark = (e.flags & comm::kTrafficBreak)     ? QStringLiteral("BRK")
-                             : (e.flags & comm::kTrafficOverrun) ? QStringLiteral("OVR")
-                                                                 : QStringLiteral("QOV");
-        return unplaced ? mark.toLower() : mark;
+        const QString mark = (e.flags & comm::kTrafficBreak)           ? QStringLiteral("BRK")
+                             : (e.flags & comm::kTrafficOverrun)       ? QStringLiteral("OVR")
+                             : (e.flags & comm::kTrafficQueueOverflow) ? QStringLiteral("QOV")
+                             : (e.flags & comm::kTrafficParityError)   ? QStringLiteral("PAR")
+                                                                       : QStringLiteral("FRM");
+        return (e.flags & comm::kTrafficUnplaced) ? mark.toLower() : mark;
     }
     static const char kDigits[] = "0123456789ABCDEF";
     QString cell;
     cell += QLatin1Char(kDigits[e.value >> 4]);
     cell += QLatin1Char(kDigits[e.value & 15]);
     const uint8_t errors = e.flags & kErrorFlags;
-    if (errors) {
-        const char letter = errors == kErrorFlags                  ? '!'
-                            : (errors & comm::kTrafficParityError) ? 'p'
-                                                                   : 'f';
-        cell += QLatin1Char(unplaced && letter != '!' ? static_cast<char>(letter - 32) : letter);
-    }
+    if (errors == kErrorFlags)
+        cell += QLatin1Char('!');
+    else if (errors == comm::kTrafficParityError)
+        cell += QLatin1Char('p');
+    else if (errors == comm::kTrafficFramingError)
+        cell += QLatin1Char('f');
     return cell;
 }
 
