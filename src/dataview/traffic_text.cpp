@@ -12,9 +12,16 @@ namespace text {
 
 namespace {
 
-constexpr char16_t kControlPictures = 0x2400;  // U+2400 SYMBOL FOR NULL onwards
-constexpr char16_t kDeletePicture = 0x2421;
+// Marks that the usual fixed-pitch fonts have (the Unicode control pictures they often lack):
+// an arrow for CR, LF and TAB, a middle dot for any other control character.
+constexpr char16_t kCrMark = 0x2190;     // ←
+constexpr char16_t kLfMark = 0x2193;     // ↓
+constexpr char16_t kTabMark = 0x2192;    // →
+constexpr char16_t kOtherMark = 0x00B7;  // ·
 constexpr char16_t kMarkDiamond = 0x25C6;
+constexpr uint8_t kTab = 9;
+constexpr uint8_t kLf = 10;
+constexpr uint8_t kCr = 13;
 constexpr uint8_t kDel = 0x7F;
 
 constexpr uint8_t kErrorFlags = comm::kTrafficParityError | comm::kTrafficFramingError;
@@ -90,8 +97,16 @@ QString hexCell(const comm::TrafficEntry& e) {
 
 QChar textCell(const comm::TrafficEntry& e) {
     if (comm::isTrafficMark(e)) return QChar(kMarkDiamond);
-    if (e.value < 0x20) return QChar(static_cast<char16_t>(kControlPictures + e.value));
-    if (e.value == kDel) return QChar(kDeletePicture);
+    switch (e.value) {
+        case kCr:
+            return QChar(kCrMark);
+        case kLf:
+            return QChar(kLfMark);
+        case kTab:
+            return QChar(kTabMark);
+        default:
+            if (e.value < 0x20 || e.value == kDel) return QChar(kOtherMark);
+    }
     return terminal::AnsiCodePage::instance().toChar(e.value);
 }
 

@@ -22,9 +22,10 @@ enum class TimeStampKind { None, TimeOfDay, SinceOpened, SincePrevious };
 // hex cells, then as text. A hex cell is two hex digits; a received byte with an error carries
 // a letter after them (p parity, f framing, ! both); a mark is a cell of its own: BRK (break),
 // OVR (overrun), QOV (input queue overflow), PAR and FRM (a parity or framing error the port
-// reported without its byte), in lower case when the port could not say exactly where it was. The text is decoded as the terminal's
-// received-lines memo decodes it, control characters shown as their Unicode pictures and a mark
-// as a diamond, so nothing in it is ever executed by a viewer.
+// reported without its byte), in lower case when the port could not say exactly where it was. The
+// text is decoded as the terminal's received-lines memo decodes it, control characters shown as
+// visible marks (← CR, ↓ LF, → TAB, · any other) and a mark as a diamond, so nothing in it is ever
+// executed by a viewer.
 namespace text {
 
 QString timeStamp(TimeStampKind kind, int64_t rowUs, int64_t previousRowUs,

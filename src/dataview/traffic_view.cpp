@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
+#include <array>
 
 #include "terminal/ansi_code_page.h"
 
@@ -15,7 +16,9 @@ namespace {
 
 constexpr int kMargin = 4;
 constexpr int kTimeChars = 13;  // "hh:mm:ss.mmm", "+86400.000"
-constexpr int kCellChars = 3;   // two hex digits and a gap, or an error letter in the gap
+// A hex cell: two hex digits and an error letter (or a mark's three letters), then a gap, so a
+// cell that carries a letter still stands apart from the next.
+constexpr int kCellChars = 4;
 constexpr int kColumnGap = 2;
 
 const QColor kSentText(0, 0, 170);
@@ -91,6 +94,10 @@ bool TrafficView::following() const {
     return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
 }
 
+int TrafficView::cellWidth() const {
+    return kCellChars * charWidth_;
+}
+
 // The hex and text columns are as wide as the longest row the rule allows.
 int TrafficView::cellsPerRow() const {
     const traffic::RowRule& rule = rows_.rule();
@@ -104,7 +111,7 @@ TrafficView::Columns TrafficView::columns() const {
     c.time = kMargin - horizontalScrollBar()->value();
     c.direction = c.time + (timeStamps_ == TimeStampKind::None ? 0 : (kTimeChars + 1) * charWidth_);
     c.hex = c.direction + 3 * charWidth_;
-    c.text = c.hex + (cells * kCellChars + kColumnGap) * charWidth_;
+    c.text = c.hex + cells * cellWidth() + kColumnGap * charWidth_;
     c.end = c.text + cells * charWidth_ + kMargin;
     return c;
 }
@@ -163,13 +170,34 @@ void TrafficView::paintEvent(QPaintEvent*) {
                 c.time, baseline,
                 text::timeStamp(timeStamps_, head.timeUs, previousUs, rows_.clock(row.opening)));
         }
-        painter.setPen(sent ? kSentText : colours.color(QPalette::Text));
+        const QColor ink = sent ? kSentText : colours.color(QPalette::Text);
+        painter.setPen(ink);
         painter.drawText(c.direction, baseline, text::direction(head.flags));
+        // The plain cells of a row go out as two strings, one per column; only the cells that
+        // stand out (errors, marks, the selection) are drawn one by one over their own ground.
+        QString hex(static_cast<qsizetype>(row.count) * kCellChars, QLatin1Char(' '));
+        QString shown(static_cast<qsizetype>(row.count), QLatin1Char(' '));
+        std::array<uint32_t, traffic::kMaxRowEntries> apart{};
+        size_t apartCount = 0;
         for (uint32_t i = 0; i < row.count; ++i) {
             const uint64_t number = row.first + i;
             const comm::TrafficEntry& e = rows_.entry(number);
-            const QRect hexBox(c.hex + static_cast<int>(i) * kCellChars * charWidth_, top,
-                               kCellChars * charWidth_, lineHeight_);
+            if (text::hasError(e) || (selected && number >= selFirst && number <= selLast)) {
+                apart[apartCount++] = i;
+                continue;
+            }
+            const QString cell = text::hexCell(e);
+            hex.replace(static_cast<qsizetype>(i) * kCellChars, cell.size(), cell);
+            shown[i] = text::textCell(e);
+        }
+        painter.drawText(c.hex, baseline, hex);
+        painter.drawText(c.text, baseline, shown);
+        for (size_t k = 0; k < apartCount; ++k) {
+            const uint32_t i = apart[k];
+            const uint64_t number = row.first + i;
+            const comm::TrafficEntry& e = rows_.entry(number);
+            const QRect hexBox(c.hex + static_cast<int>(i) * cellWidth(), top,
+                               cellWidth() - charWidth_, lineHeight_);
             const QRect textBox(c.text + static_cast<int>(i) * charWidth_, top, charWidth_,
                                 lineHeight_);
             const bool error = text::hasError(e);
@@ -177,12 +205,10 @@ void TrafficView::paintEvent(QPaintEvent*) {
                 painter.fillRect(hexBox, colours.color(QPalette::Highlight));
                 painter.fillRect(textBox, colours.color(QPalette::Highlight));
                 painter.setPen(colours.color(QPalette::HighlightedText));
-            } else if (error) {
-                painter.fillRect(hexBox.adjusted(0, 0, -charWidth_ / 3, 0), kErrorBackground);
+            } else {
+                painter.fillRect(hexBox, kErrorBackground);
                 painter.fillRect(textBox, kErrorBackground);
                 painter.setPen(kErrorText);
-            } else {
-                painter.setPen(sent ? kSentText : colours.color(QPalette::Text));
             }
             painter.drawText(hexBox.left(), baseline, text::hexCell(e));
             painter.drawText(textBox.left(), baseline, QString(text::textCell(e)));
@@ -203,7 +229,7 @@ bool TrafficView::entryAt(const QPoint& point, uint64_t& number) const {
     if (point.x() >= c.text)
         cell = (point.x() - c.text) / charWidth_;
     else if (point.x() >= c.hex)
-        cell = (point.x() - c.hex) / (kCellChars * charWidth_);
+        cell = (point.x() - c.hex) / cellWidth();
     number = row.first +
              static_cast<uint64_t>(std::clamp<int>(cell, 0, static_cast<int>(row.count) - 1));
     return true;

@@ -65,6 +65,7 @@ private:
     };
     Columns columns() const;
     int cellsPerRow() const;
+    int cellWidth() const;
     // The entry under a point of the viewport, or the nearest one in its row.
     bool entryAt(const QPoint& point, uint64_t& number) const;
     void updateScrollBars();

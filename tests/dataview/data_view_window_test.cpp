@@ -75,7 +75,7 @@ TEST_F(DataViewWindowTest, ErrorBytesAndMarksAreMarkedInPlaceAndAWrongHexEntrySe
     dataview::TrafficView& view = window.view();
     ASSERT_EQ(view.rows().rowCount(), 1u);
     EXPECT_EQ(dataview::text::rowLine(view.rows(), 0, dataview::TimeStampKind::None),
-              QStringLiteral("RX 41 54p BRK 0D 0Af par | AT\u25C6\u240D\u240A\u25C6"));
+              QStringLiteral("RX 41 54p BRK 0D 0Af par | AT\u25C6\u2190\u2193\u25C6"));
     view.select(view.rows().firstKept(), view.rows().end() - 1);
     EXPECT_EQ(view.selectedHex(), QStringLiteral("41 54p BRK 0D 0Af par"));
     EXPECT_EQ(view.selectedText(), QStringLiteral("AT\r\n"));
@@ -108,7 +108,7 @@ TEST_F(DataViewWindowTest, ErrorBytesAndMarksAreMarkedInPlaceAndAWrongHexEntrySe
     window.tick();
     const size_t last = view.rows().rowCount() - 1;
     EXPECT_EQ(dataview::text::rowLine(view.rows(), last, dataview::TimeStampKind::None),
-              QStringLiteral("TX 41 54 0D 0A | AT\u240D\u240A"));
+              QStringLiteral("TX 41 54 0D 0A | AT\u2190\u2193"));
 }
 
 // A tmpfs of 64 KiB fills up under the log; where mounting is not allowed, a file size limit
