@@ -14,6 +14,7 @@
 // through the page's port (send_file_mb_s) beside `cat FILE > pty` into the same pty and reader
 // (cat_to_pty_mb_s), every byte checked.
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -291,7 +292,16 @@ struct TerminalFigures {
     double ticksRatio = 0;
     unsigned long long lines = 0;
     Clock::time_point firstByte;
+    // Processor time of the program's main thread (the window, the poll, the page and the data
+    // view) per megabyte received: unlike the rates, it hardly changes with the machine's load.
+    double mainCpuMsPerMb = 0;
 };
+
+double threadCpuMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
 
 // The feed into the page's open port; the poll's ticks are counted in ticks.
 bool terminalReception(const Feed& feed, int master, terminal::TerminalMemo* memo2,
@@ -323,6 +333,7 @@ bool terminalReception(const Feed& feed, int master, terminal::TerminalMemo* mem
         linesSeen = sequence.lines;
         if (quietMs >= kDrainQuietMs) loop.quit();
     });
+    const double cpuAtStart = threadCpuMs();
     writer.start();
     ticksAtStart = ticks;
     watch.start();
@@ -335,6 +346,8 @@ bool terminalReception(const Feed& feed, int master, terminal::TerminalMemo* mem
     writer.join();
     checker.finish();
     figures.mbPerS = sequence.mbPerS(writer);
+    figures.mainCpuMsPerMb = (threadCpuMs() - cpuAtStart) /
+                             (static_cast<double>(sequence.lines) * feed.lineBytes() / 1e6);
     figures.lines = writer.lines;
     figures.firstByte = writer.firstByte;
     return !writer.failed && sequence.complete(writer);
@@ -499,6 +512,8 @@ int main(int argc, char** argv) {
         std::printf("BENCH terminal_rx%s_vs_picocom %.2f ratio\n", feed.name,
                     terminal.mbPerS / picocomMbPerS);
         std::printf("BENCH terminal_rx%s_ticks_ratio %.3f ratio\n", feed.name, terminal.ticksRatio);
+        std::printf("BENCH terminal_rx%s_main_cpu_ms_per_mb %.2f ms\n", feed.name,
+                    terminal.mainCpuMsPerMb);
         std::fflush(stdout);
         picocomLongMbPerS = picocomMbPerS;
     }
@@ -514,6 +529,7 @@ int main(int argc, char** argv) {
         std::printf("BENCH dataview_rx_mb_s %.3f MB/s\n", shown.mbPerS);
         std::printf("BENCH dataview_rx_vs_picocom %.2f ratio\n", shown.mbPerS / picocomLongMbPerS);
         std::printf("BENCH dataview_rx_ticks_ratio %.3f ratio\n", shown.ticksRatio);
+        std::printf("BENCH dataview_rx_main_cpu_ms_per_mb %.2f ms\n", shown.mainCpuMsPerMb);
         std::printf("BENCH dataview_rss_mb %.1f MB\n", residentMb());
         std::printf("BENCH dataview_kept_entries %llu entries\n",
                     static_cast<unsigned long long>(rows.end() - rows.firstKept()));

@@ -261,6 +261,9 @@ void DataViewWindow::followOpening() {
     std::shared_ptr<comm::TrafficStream> current = comm_.Traffic();
     if (current != stream_ && current) {
         if (stream_ && isVisible() && !pause_->isChecked()) takeTraffic();
+        // The port was closed and opened again between two ticks: the log of the opening before
+        // has ended with it.
+        if (log_ && stream_) endLogWithThePort();
         stream_ = std::move(current);
         position_ = 0;
         view_->beginOpening({stream_->openedAtUs(), stream_->openedAtWallUs()});
@@ -272,14 +275,14 @@ void DataViewWindow::followOpening() {
             sender_->cancel();
             watchSending();
         }
-        if (log_) {
-            log_->stop();
-            logStatus_->setText(logStatus_->text() + tr(" (порт закрыт)"));
-            log_.reset();
-            logButton_->setText(tr("Начать журнал..."));
-        }
+        if (log_) endLogWithThePort();
     }
     showLineStates();
+}
+
+void DataViewWindow::endLogWithThePort() {
+    stopLog();
+    logStatus_->setText(logStatus_->text() + tr(" (порт закрыт)"));
 }
 
 void DataViewWindow::takeTraffic() {

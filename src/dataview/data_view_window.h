@@ -73,6 +73,7 @@ private:
     void followOpening();
     void takeTraffic();
     void watchLog();
+    void endLogWithThePort();
     void watchSending();
     void showLineStates();
     void setLine(bool rts, bool on);

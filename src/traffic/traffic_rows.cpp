@@ -1,6 +1,8 @@
 #include "traffic/traffic_rows.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 #include <utility>
 
 namespace traffic {
@@ -9,6 +11,12 @@ namespace {
 
 constexpr uint8_t kLf = 10;
 constexpr uint8_t kCr = 13;
+
+comm::TrafficEntry* allocateRing(size_t capacity) {
+    void* storage = std::calloc(capacity, sizeof(comm::TrafficEntry));
+    if (!storage) throw std::bad_alloc();
+    return static_cast<comm::TrafficEntry*>(storage);
+}
 
 int clampedBytes(int bytes) {
     return std::clamp(bytes, 1, kMaxRowEntries);
@@ -46,7 +54,14 @@ bool RowSplitter::startsRow(const comm::TrafficEntry& e) {
 }
 
 TrafficRows::TrafficRows(size_t capacity, const RowRule& rule)
-    : ring_(std::max<size_t>(capacity, 1)), openings_{{0, {}}}, splitter_(rule) {}
+    : capacity_(std::max<size_t>(capacity, 1)),
+      ring_(allocateRing(capacity_)),
+      openings_{{0, {}}},
+      splitter_(rule) {}
+
+void TrafficRows::FreeStorage::operator()(comm::TrafficEntry* p) const {
+    std::free(p);
+}
 
 // An opening that has brought no entry yet is replaced rather than kept.
 void TrafficRows::beginOpening(const OpeningClock& clock) {
@@ -58,8 +73,8 @@ void TrafficRows::beginOpening(const OpeningClock& clock) {
 }
 
 void TrafficRows::append(const comm::TrafficEntry* entries, size_t count) {
-    if (count > ring_.size()) {
-        const size_t skipped = count - ring_.size();
+    if (count > capacity_) {
+        const size_t skipped = count - capacity_;
         dropOldest(end_ + skipped);
         end_ += skipped;
         firstKept_ = end_;
@@ -68,13 +83,13 @@ void TrafficRows::append(const comm::TrafficEntry* entries, size_t count) {
         entries += skipped;
         count -= skipped;
     }
-    if (end_ + count - firstKept_ > ring_.size()) dropOldest(end_ + count - ring_.size());
+    if (end_ + count - firstKept_ > capacity_) dropOldest(end_ + count - capacity_);
     for (size_t i = 0; i < count; ++i) place(entries[i]);
 }
 
 void TrafficRows::place(const comm::TrafficEntry& e) {
     const uint64_t number = end_++;
-    ring_[number % ring_.size()] = e;
+    ring_[number % capacity_] = e;
     if (splitter_.startsRow(e) || rows_.empty()) {
         rows_.push_back({number, 1, static_cast<uint32_t>(openings_.size() - 1)});
     } else {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -75,7 +76,7 @@ public:
     const RowRule& rule() const { return splitter_.rule(); }
     size_t rowCount() const { return rows_.size(); }
     const Row& row(size_t index) const { return rows_[index]; }
-    const comm::TrafficEntry& entry(uint64_t number) const { return ring_[number % ring_.size()]; }
+    const comm::TrafficEntry& entry(uint64_t number) const { return ring_[number % capacity_]; }
     const OpeningClock& clock(uint32_t opening) const { return openings_[opening].clock; }
     // The row that holds entry number, or rowCount() when it is no longer kept.
     size_t rowOf(uint64_t number) const;
@@ -85,7 +86,7 @@ public:
     uint64_t dropped() const { return dropped_; }
     // Rows removed from the front since the last call: a view keeps its place by them.
     size_t takeRowsRemoved() { return std::exchange(rowsRemoved_, 0); }
-    size_t capacity() const { return ring_.size(); }
+    size_t capacity() const { return capacity_; }
 
 private:
     struct Opening {
@@ -95,7 +96,12 @@ private:
     void place(const comm::TrafficEntry& e);
     void dropOldest(uint64_t newFirst);
 
-    std::vector<comm::TrafficEntry> ring_;
+    struct FreeStorage {
+        void operator()(comm::TrafficEntry* p) const;
+    };
+    const size_t capacity_;
+    // Zeroed pages from the system: a view that has seen little traffic costs little memory.
+    const std::unique_ptr<comm::TrafficEntry[], FreeStorage> ring_;
     std::deque<Row> rows_;
     std::vector<Opening> openings_;
     RowSplitter splitter_;
