@@ -1,16 +1,15 @@
 #include "traffic/traffic_rows.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <utility>
 
 namespace traffic {
 
 namespace {
-
-constexpr uint8_t kLf = 10;
-constexpr uint8_t kCr = 13;
 
 comm::TrafficEntry* allocateRing(size_t capacity) {
     void* storage = std::calloc(capacity, sizeof(comm::TrafficEntry));
@@ -29,32 +28,8 @@ RowSplitter::RowSplitter(const RowRule& rule) : rule_(rule) {
     rule_.silenceMs = std::clamp(rule_.silenceMs, 1, 1000);
 }
 
-bool RowSplitter::startsRow(const comm::TrafficEntry& e) {
-    const uint8_t direction = e.flags & comm::kTrafficSent;
-    bool starts = rowEntries_ == 0 || direction != direction_ || rowEntries_ >= kMaxRowEntries;
-    if (!starts) {
-        switch (rule_.split) {
-            case RowRule::Split::Bytes:
-                starts = rowEntries_ >= rule_.bytesPerRow;
-                break;
-            case RowRule::Split::LineEnd:
-                starts = lastValue_ == kLf || (lastValue_ == kCr && e.value != kLf);
-                break;
-            case RowRule::Split::Silence:
-                starts = e.timeUs - lastUs_ >= int64_t{rule_.silenceMs} * 1000;
-                break;
-        }
-    }
-    rowEntries_ = starts ? 1 : rowEntries_ + 1;
-    direction_ = direction;
-    // A mark is no character of a line.
-    lastValue_ = comm::isTrafficMark(e) ? 0 : e.value;
-    lastUs_ = e.timeUs;
-    return starts;
-}
-
 TrafficRows::TrafficRows(size_t capacity, const RowRule& rule)
-    : capacity_(std::max<size_t>(capacity, 1)),
+    : capacity_(std::bit_ceil(std::max<size_t>(capacity, 1))),
       ring_(allocateRing(capacity_)),
       openings_{{0, {}}},
       splitter_(rule) {}
@@ -84,17 +59,25 @@ void TrafficRows::append(const comm::TrafficEntry* entries, size_t count) {
         count -= skipped;
     }
     if (end_ + count - firstKept_ > capacity_) dropOldest(end_ + count - capacity_);
-    for (size_t i = 0; i < count; ++i) place(entries[i]);
-}
-
-void TrafficRows::place(const comm::TrafficEntry& e) {
-    const uint64_t number = end_++;
-    ring_[number % capacity_] = e;
-    if (splitter_.startsRow(e) || rows_.empty()) {
-        rows_.push_back({number, 1, static_cast<uint32_t>(openings_.size() - 1)});
-    } else {
-        ++rows_.back().count;
+    // The entries go into the ring in at most two copies; the rows follow in one pass, which
+    // holds on to the open row (a deque keeps its elements in place as it grows).
+    for (size_t done = 0; done < count;) {
+        const size_t slot = static_cast<size_t>((end_ + done) & (capacity_ - 1));
+        const size_t run = std::min(count - done, capacity_ - slot);
+        std::memcpy(&ring_[slot], entries + done, run * sizeof(comm::TrafficEntry));
+        done += run;
     }
+    const auto opening = static_cast<uint32_t>(openings_.size() - 1);
+    Row* open = rows_.empty() ? nullptr : &rows_.back();
+    for (size_t i = 0; i < count; ++i) {
+        if (splitter_.startsRow(entries[i]) || !open) {
+            rows_.push_back({end_ + i, 1, opening});
+            open = &rows_.back();
+        } else {
+            ++open->count;
+        }
+    }
+    end_ += count;
 }
 
 void TrafficRows::dropOldest(uint64_t newFirst) {

@@ -21,7 +21,7 @@ struct RowRule {
 
 // However the rows are split, none grows beyond this, so a device that never sends a line end
 // or never pauses still gives rows a window can show.
-inline constexpr int kMaxRowEntries = 32;
+inline constexpr int kMaxRowEntries = 24;
 
 // Decides, entry by entry in the order of the stream, where rows start. A row holds one
 // direction only; a line end is LF, or CR that no LF follows (a CR LF pair stays in one row).
@@ -29,12 +29,37 @@ class RowSplitter {
 public:
     explicit RowSplitter(const RowRule& rule = {});
     // Whether e starts a new row; called for every entry in order.
-    bool startsRow(const comm::TrafficEntry& e);
+    bool startsRow(const comm::TrafficEntry& e) {
+        const uint8_t direction = e.flags & comm::kTrafficSent;
+        bool starts = rowEntries_ == 0 || direction != direction_ || rowEntries_ >= kMaxRowEntries;
+        if (!starts) {
+            switch (rule_.split) {
+                case RowRule::Split::Bytes:
+                    starts = rowEntries_ >= rule_.bytesPerRow;
+                    break;
+                case RowRule::Split::LineEnd:
+                    starts = lastValue_ == kLf || (lastValue_ == kCr && e.value != kLf);
+                    break;
+                case RowRule::Split::Silence:
+                    starts = e.timeUs - lastUs_ >= int64_t{rule_.silenceMs} * 1000;
+                    break;
+            }
+        }
+        rowEntries_ = starts ? 1 : rowEntries_ + 1;
+        direction_ = direction;
+        // A mark's value is 0, so it ends no line.
+        lastValue_ = e.value;
+        lastUs_ = e.timeUs;
+        return starts;
+    }
     // The next entry starts a row (a new opening of the port, a cleared view).
     void reset() { rowEntries_ = 0; }
     const RowRule& rule() const { return rule_; }
 
 private:
+    static constexpr uint8_t kLf = 10;
+    static constexpr uint8_t kCr = 13;
+
     RowRule rule_;
     int rowEntries_ = 0;
     uint8_t direction_ = 0;
@@ -48,9 +73,10 @@ struct OpeningClock {
     int64_t openedAtWallUs = 0;  // wall clock at the same moment
 };
 
-// What the data view holds: the newest `capacity` entries of the port's traffic, across its
-// openings, split into rows. Entries are numbered from 0 at the first one taken; older ones are
-// dropped as new ones come and counted. The rows are rebuilt when the rule changes.
+// What the data view holds: the newest `capacity` entries (rounded up to a power of two) of the
+// port's traffic, across its openings, split into rows. Entries are numbered from 0 at the first
+// one taken; older ones are dropped as new ones come and counted. The rows are rebuilt when the
+// rule changes.
 class TrafficRows {
 public:
     struct Row {
@@ -76,7 +102,9 @@ public:
     const RowRule& rule() const { return splitter_.rule(); }
     size_t rowCount() const { return rows_.size(); }
     const Row& row(size_t index) const { return rows_[index]; }
-    const comm::TrafficEntry& entry(uint64_t number) const { return ring_[number % capacity_]; }
+    const comm::TrafficEntry& entry(uint64_t number) const {
+        return ring_[number & (capacity_ - 1)];
+    }
     const OpeningClock& clock(uint32_t opening) const { return openings_[opening].clock; }
     // The row that holds entry number, or rowCount() when it is no longer kept.
     size_t rowOf(uint64_t number) const;
@@ -93,7 +121,6 @@ private:
         uint64_t firstEntry;
         OpeningClock clock;
     };
-    void place(const comm::TrafficEntry& e);
     void dropOldest(uint64_t newFirst);
 
     struct FreeStorage {
