@@ -15,7 +15,7 @@ namespace {
 
 // Without pauses the file goes out in pieces this large; each write waits at most kWriteWaitMs,
 // so a cancel is served within that time even while the far end holds the line.
-constexpr size_t kPieceBytes = 4096;
+constexpr size_t kPieceBytes = 64 * 1024;
 constexpr int kWriteWaitMs = 100;
 
 constexpr char kLf = '\n';
