@@ -93,6 +93,8 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
         dataView->raise();
         dataView->activateWindow();
     });
+    QObject::connect(&mainWindow->terminalPage().dataViewButton(), &QToolButton::clicked,
+                     mainWindow->menu().DataView, &QAction::trigger);
     // Its options go beside the three settings, which the main window has written by then.
     QObject::connect(mainWindow, &TForm1::closed, dataView, [dataView] {
         UserSettingsKey key;
