@@ -1,14 +1,14 @@
 #include "dataview/traffic_view.h"
 
+#include <QClipboard>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
 #include <array>
-
-#include "terminal/ansi_code_page.h"
 
 namespace dataview {
 
@@ -72,7 +72,6 @@ void TrafficView::clear() {
     hasSelection_ = false;
     updateScrollBars();
     viewport()->update();
-    emit selectionChanged();
 }
 
 void TrafficView::setRule(const traffic::RowRule& rule) {
@@ -242,7 +241,6 @@ void TrafficView::mousePressEvent(QMouseEvent* event) {
     anchor_ = cursor_ = number;
     selecting_ = hasSelection_;
     viewport()->update();
-    emit selectionChanged();
 }
 
 void TrafficView::mouseMoveEvent(QMouseEvent* event) {
@@ -252,12 +250,15 @@ void TrafficView::mouseMoveEvent(QMouseEvent* event) {
         return;
     cursor_ = number;
     viewport()->update();
-    emit selectionChanged();
 }
 
 void TrafficView::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::SelectAll) && rows_.end() > rows_.firstKept()) {
         select(rows_.firstKept(), rows_.end() - 1);
+        return;
+    }
+    if (event->matches(QKeySequence::Copy)) {
+        QGuiApplication::clipboard()->setText(selectedText());
         return;
     }
     QAbstractScrollArea::keyPressEvent(event);
@@ -275,7 +276,6 @@ void TrafficView::select(uint64_t first, uint64_t last) {
     cursor_ = last;
     hasSelection_ = true;
     viewport()->update();
-    emit selectionChanged();
 }
 
 QString TrafficView::selectedHex() const {

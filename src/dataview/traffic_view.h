@@ -22,7 +22,7 @@ inline constexpr size_t kViewEntries = size_t{1} << 20;
 // row; scrolled back, it keeps its place as new rows come and old ones go.
 //
 // Entries are selected with the mouse (in the hex or the text column) and copied as hex or as
-// text; a search finds bytes from the selection on.
+// text (Ctrl+C: as text, Ctrl+A selects all); a search finds bytes from the selection on.
 class TrafficView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -44,9 +44,6 @@ public:
     // Finds the bytes after the start of the selection (or from the oldest kept entry), going
     // round to the oldest once; selects them and brings them into sight. False when absent.
     bool findNext(const QByteArray& bytes);
-
-signals:
-    void selectionChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
