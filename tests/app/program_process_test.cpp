@@ -15,9 +15,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -30,16 +32,25 @@ constexpr auto kEndWithin = 10s;
 constexpr auto kStartWithin = 60s;
 
 // The program's environment: the simulated PC, the home, settings and runtime folders given
-// (the runtime folder need not exist) and the window system.
+// and the window system; the rest (the sanitizers' options among it) is the test's own.
 std::vector<std::string> programEnvironment(const QString& home, const QString& runtimeFolder,
                                             const std::string& display = {}) {
-    return {display.empty() ? "QT_QPA_PLATFORM=offscreen" : "QT_QPA_PLATFORM=xcb",
-            "DISPLAY=" + display,
-            "QUILLMOR_PORTS=sim",
-            "HOME=" + home.toStdString(),
-            "XDG_CONFIG_HOME=" + home.toStdString() + "/config",
-            "XDG_RUNTIME_DIR=" + runtimeFolder.toStdString(),
-            "PATH=/usr/bin:/bin"};
+    std::vector<std::string> variables = {
+        display.empty() ? "QT_QPA_PLATFORM=offscreen" : "QT_QPA_PLATFORM=xcb",
+        "DISPLAY=" + display,
+        "QUILLMOR_PORTS=sim",
+        "HOME=" + home.toStdString(),
+        "XDG_CONFIG_HOME=" + home.toStdString() + "/config",
+        "XDG_RUNTIME_DIR=" + runtimeFolder.toStdString()};
+    const size_t own = variables.size();
+    for (char** inherited = environ; *inherited != nullptr; ++inherited) {
+        const std::string_view variable(*inherited);
+        const std::string_view name = variable.substr(0, variable.find('=') + 1);
+        if (std::none_of(variables.begin(), variables.begin() + static_cast<ptrdiff_t>(own),
+                         [name](const std::string& set) { return set.starts_with(name); }))
+            variables.emplace_back(variable);
+    }
+    return variables;
 }
 
 class ProgramProcess {
