@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 #include <utility>
 
 namespace app {
@@ -13,6 +14,8 @@ namespace app {
 namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGHUP, SIGINT};
+// What the signals did before, given back when the watch ends.
+struct sigaction before[std::size(kSignals)];
 
 // The pipe's write end, for the handler; -1 while no object watches.
 volatile sig_atomic_t writeEnd = -1;
@@ -44,14 +47,16 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal, QObject* 
     action.sa_handler = noteSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    for (const int number : kSignals) ::sigaction(number, &action, nullptr);
+    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &action, &before[i]);
 }
 
 TerminationSignals::~TerminationSignals() {
     if (!notifier_) return;
-    for (const int number : kSignals) std::signal(number, SIG_DFL);
-    ::close(writeEnd);
+    for (size_t i = 0; i < std::size(kSignals); ++i) ::sigaction(kSignals[i], &before[i], nullptr);
+    // A handler that still runs must not write into a descriptor closed or reused meanwhile.
+    const int writing = writeEnd;
     writeEnd = -1;
+    ::close(writing);
     ::close(readEnd);
     readEnd = -1;
 }
