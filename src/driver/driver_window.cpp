@@ -367,52 +367,49 @@ void TForm5::showEvent(QShowEvent* event) {
 }
 
 QString portTroubleText(const platform::PortTrouble& trouble) {
-    const auto text = [](const char* source) {
-        return QCoreApplication::translate("driver::TForm5", source);
-    };
     const QString device = utf8Text(trouble.device);
-    const QString head = text("Реальные порты недоступны: ");
+    const QString head = TForm5::tr("Реальные порты недоступны: ");
     switch (trouble.obstacle) {
         case platform::PortObstacle::None:
             return {};
         case platform::PortObstacle::NoDevice:
-            return head + text(
+            return head + TForm5::tr(
                               "%1 нет в этом ядре или контейнере. В контейнере порты ввода-вывода "
                               "недоступны: запустите программу на самой машине.")
                               .arg(device);
         case platform::PortObstacle::Lockdown:
-            return head + text(
+            return head + TForm5::tr(
                               "ядро в режиме блокировки (lockdown: %1) запрещает %2 всем, даже "
                               "root. Отключите блокировку (её включает, например, Secure Boot) "
                               "или работайте с имитацией ПК.")
                               .arg(utf8Text(trouble.detail), device);
         case platform::PortObstacle::NoRawIo:
-            return head + text(
+            return head + TForm5::tr(
                               "у процесса root нет права CAP_SYS_RAWIO (так бывает в "
                               "контейнере). Запустите программу на самой машине или дайте "
                               "контейнеру это право.");
         case platform::PortObstacle::NoHelper:
-            return head + text(
+            return head + TForm5::tr(
                               "открыть %1 может только root, а помощник портов не установлен. "
                               "Установите пакет quillmor (или помощник из сборки, см. README), "
                               "затем: sudo adduser $USER quillmor, выйдите из системы и "
                               "войдите снова.")
                               .arg(device);
         case platform::PortObstacle::HelperNotSetUp:
-            return head + text(
+            return head + TForm5::tr(
                               "помощник портов не настроен: нет группы quillmor. Нажмите "
                               "«Установ.» или выполните: sudo %1 install.")
                               .arg(utf8Text(platform::kPortHelperSetup));
         case platform::PortObstacle::NotInGroup:
-            return head + text(
+            return head + TForm5::tr(
                               "вы не в группе quillmor. Выполните: sudo adduser $USER "
                               "quillmor, затем выйдите из системы и войдите снова.");
         case platform::PortObstacle::GroupNotActive:
-            return head + text(
+            return head + TForm5::tr(
                               "вы в группе quillmor, но этот сеанс начат раньше. Выйдите из "
                               "системы и войдите снова.");
         case platform::PortObstacle::HelperFailed:
-            return head + text(
+            return head + TForm5::tr(
                               "помощник портов не смог открыть %1 (его причина выведена в "
                               "стандартный поток ошибок). Нажмите «Установ.», чтобы настроить "
                               "его заново.")
