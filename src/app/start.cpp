@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "app/main_window.h"
 #include "app/resources.h"
 #include "app/splash_window.h"
+#include "app/termination_signals.h"
 #include "app/user_settings.h"
 #include "comm/comm.h"
 #include "dataview/data_view_window.h"
@@ -140,8 +142,17 @@ platform::PortBackend portBackendAtStart() {
 
 int runProgram(platform::DriverHost& host, platform::PortBackend backend) {
     comm::usePortBackend(backend);
-    const std::unique_ptr<Program> program = startProgram(host, {}, backend);
+    // Watched from before the windows exist: a signal that comes while they are being made
+    // (the start runs events for the splash) closes the program once its event loop runs.
+    std::unique_ptr<Program> program;
+    bool endRequested = false;
+    const TerminationSignals termination([&program, &endRequested] {
+        endRequested = true;
+        if (program) program->Form1->closeQuietly();
+    });
+    program = startProgram(host, {}, backend);
     QObject::connect(program->Form1.get(), &TForm1::closed, qApp, &QCoreApplication::quit);
+    if (endRequested) QTimer::singleShot(0, program->Form1.get(), &TForm1::closeQuietly);
     return QApplication::exec();
 }
 
