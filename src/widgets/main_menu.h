@@ -17,6 +17,8 @@ struct MainMenu {
     QAction* LOG2 = nullptr;
     QAction* N24 = nullptr;
     QAction* N25 = nullptr;
+    // Beside the specified menus: the timeline window.
+    QAction* Timeline = nullptr;
     QAction* N11 = nullptr;
     QAction* N14 = nullptr;
     QAction* XON1 = nullptr;
