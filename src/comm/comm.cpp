@@ -289,17 +289,26 @@ void TCustomComm::HandleCommEvent(TCommEventThread* Sender, uint32_t Status) {
 }
 
 int32_t TCustomComm::Write(const void* Buffer, int32_t Count) {
+    return WriteWithin(Buffer, Count, writeTimeout_, /*partOnTimeout=*/false);
+}
+
+int32_t TCustomComm::WritePart(const void* Buffer, int32_t Count, int32_t TimeoutMs) {
+    return WriteWithin(Buffer, Count, TimeoutMs, /*partOnTimeout=*/true);
+}
+
+int32_t TCustomComm::WriteWithin(const void* Buffer, int32_t Count, int32_t timeoutMs,
+                                 bool partOnTimeout) {
     std::lock_guard guard(IoLock);
     std::shared_ptr<OsPort> p = port();
     if (!p) RaiseCommError(texts::kWriteError, EBADF);
     const OsPort::Transfer t =
-        p->write(static_cast<const uint8_t*>(Buffer), Count < 0 ? 0 : Count, writeTimeout_);
+        p->write(static_cast<const uint8_t*>(Buffer), Count < 0 ? 0 : Count, timeoutMs);
     // What the port accepted went out, also when the rest failed or timed out.
     if (t.count > 0)
         p->traffic()->appendBytes(static_cast<const uint8_t*>(Buffer), static_cast<size_t>(t.count),
                                   kTrafficSent);
     if (t.status == OsPort::Transfer::kFailed) RaiseCommError(texts::kWriteError, t.error);
-    return t.status == OsPort::Transfer::kTimedOut ? -1 : t.count;
+    return t.status == OsPort::Transfer::kTimedOut && !partOnTimeout ? -1 : t.count;
 }
 
 int32_t TCustomComm::Read(void* Buffer, int32_t Count) {

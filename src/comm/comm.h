@@ -259,6 +259,10 @@ public:
     int32_t ProviderType() const;
 
     int32_t Write(const void* Buffer, int32_t Count);
+    // Writes what the port takes within TimeoutMs and says how much that was, 0 to Count: unlike
+    // Write, a time-out is no -1, so a caller that sends a long run piece by piece (a file, while
+    // the far end holds the line) knows where to go on and sends no byte twice. Any thread.
+    int32_t WritePart(const void* Buffer, int32_t Count, int32_t TimeoutMs);
     int32_t Read(void* Buffer, int32_t Count);
     void Lock() { IoLock.lock(); }
     void Unlock() { IoLock.unlock(); }
@@ -337,6 +341,7 @@ private:
     void reapply(T& field, T value, int count);
     template <typename T>
     void reapply(T& field, T value);
+    int32_t WriteWithin(const void* Buffer, int32_t Count, int32_t timeoutMs, bool partOnTimeout);
     void followPortLine(OsPort& port);
     template <typename T>
     void refuseWhileOpen(T& field, const T& value);

@@ -277,6 +277,12 @@ void TerminalPage::buildGroup(QWidget* page) {
     SpeedButton4 = newButton("SpeedButton4", "XON", "XON");
     SpeedButton3 = newButton("SpeedButton3", "BRK", "BRK");
     SpeedButton1 = newButton("SpeedButton1", "OPEN", "Подключиться к порту");
+    // Beside the specified buttons, after them: the window with every byte of the port.
+    dataViewButton_ = new QToolButton(toolBar);
+    dataViewButton_->setObjectName(QStringLiteral("DataViewButton"));
+    dataViewButton_->setText(QStringLiteral("HEX"));
+    setHint(dataViewButton_, tr("Окно данных порта"));
+    toolBar->addWidget(dataViewButton_);
     QPalette maroon = SpeedButton2->palette();
     maroon.setColor(QPalette::ButtonText, QColor(128, 0, 0));
     SpeedButton2->setPalette(maroon);

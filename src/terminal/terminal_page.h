@@ -81,6 +81,8 @@ public:
     const QString& RxLine() const { return RxLine_; }
     // The "?" button; the program connects it to the help text of this page.
     QToolButton& helpButton() const { return *SpeedButton23; }
+    // The "HEX" button after the page's buttons; the program connects it to the data view.
+    QToolButton& dataViewButton() const { return *dataViewButton_; }
     // The page's principal controls, which light up while their hint is shown.
     widgets::HintedControls hintedControls() const;
 
@@ -145,6 +147,7 @@ private:
     QToolButton* SpeedButton3 = nullptr;
     QToolButton* SpeedButton4 = nullptr;
     QToolButton* SpeedButton23 = nullptr;
+    QToolButton* dataViewButton_ = nullptr;
     std::array<QLabel*, 5> lights_{};  // StaticText1 to StaticText5
     TerminalMemo* Memo1 = nullptr;
     TerminalMemo* Memo2 = nullptr;

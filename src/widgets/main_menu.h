@@ -17,8 +17,6 @@ struct MainMenu {
     QAction* LOG2 = nullptr;
     QAction* N24 = nullptr;
     QAction* N25 = nullptr;
-    // Beside the specified menus: the timeline window.
-    QAction* Timeline = nullptr;
     QAction* N11 = nullptr;
     QAction* N14 = nullptr;
     QAction* XON1 = nullptr;
@@ -33,6 +31,9 @@ struct MainMenu {
     QAction* N26 = nullptr;
     QAction* N27 = nullptr;
     QAction* N28 = nullptr;
+    // Beside the specified menus: the data view and the timeline windows.
+    QAction* DataView = nullptr;
+    QAction* Timeline = nullptr;
 };
 
 }  // namespace widgets
