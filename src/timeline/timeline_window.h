@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QWidget>
 #include <functional>
@@ -59,6 +60,8 @@ private:
     QTimer* frame_ = nullptr;
     bool uartLanes_ = true;
     bool dirty_ = true;
+    QElapsedTimer sinceFrame_;
+    qint64 lastFrameMs_ = 0;
     bool exporting_ = false;
 };
 

@@ -16,6 +16,7 @@ constexpr int kLaneHeight = 24;
 constexpr int kLabelWidth = 150;
 constexpr int kLevelInset = 5;       // the space above a 1 and below a 0
 constexpr int kMinLabelPixels = 26;  // a value is written where it has this much room
+constexpr int64_t kRedrawRecentUs = 100'000;
 
 QString hexByte(uint8_t value) {
     return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
@@ -42,6 +43,7 @@ TraceView::TraceView(const Recorder& recorder, QWidget* parent)
 
 void TraceView::setLanes(std::vector<Lane> lanes) {
     lanes_ = std::move(lanes);
+    tracesValid_ = false;
     selected_ = std::clamp(selected_, 0, std::max(0, static_cast<int>(lanes_.size()) - 1));
     setMinimumHeight(kRulerHeight +
                      std::max<int>(4, static_cast<int>(lanes_.size())) * kLaneHeight);
@@ -154,8 +156,10 @@ QString TraceView::durationText(int64_t us) {
 }
 
 void TraceView::paintEvent(QPaintEvent*) {
+    updateTraces();
     QPainter painter(this);
     painter.fillRect(rect(), palette().base());
+    painter.drawImage(kLabelWidth, kRulerHeight, traces_);
     painter.setPen(palette().text().color());
     paintRuler(painter);
     for (size_t i = 0; i < lanes_.size(); ++i) {
@@ -169,16 +173,69 @@ void TraceView::paintEvent(QPaintEvent*) {
         painter.drawText(QRect(4, top, kLabelWidth - 8, kLaneHeight),
                          Qt::AlignVCenter | Qt::AlignRight, laneValueText(lanes_[i]));
         painter.setPen(palette().mid().color());
-        painter.drawLine(0, top + kLaneHeight - 1, width(), top + kLaneHeight - 1);
-        painter.setPen(palette().text().color());
-        painter.save();
-        painter.setClipRect(kLabelWidth, top, traceWidth(), kLaneHeight);
-        paintLane(painter, lanes_[i], top);
-        painter.restore();
+        painter.drawLine(0, top + kLaneHeight - 1, kLabelWidth, top + kLaneHeight - 1);
     }
     painter.setPen(palette().mid().color());
     painter.drawLine(kLabelWidth - 1, 0, kLabelWidth - 1, height());
     paintMarkers(painter);
+}
+
+// The traces are kept drawn between frames. A view moved by whole columns at the same zoom (a
+// followed recording moving on, a scroll) moves the picture and draws only the columns that
+// came into view, and those of the last moments again, where records may still arrive (the
+// traffic is read every 20 ms); anything else draws it all.
+void TraceView::updateTraces() {
+    const QSize size(traceWidth(), std::max(1, height() - kRulerHeight));
+    const int width = size.width();
+    int from = 0;
+    if (tracesValid_ && traces_.size() == size && drawnUsPerPixel_ == usPerPixel_) {
+        const double shift = (startUs_ - drawnStartUs_) / usPerPixel_;
+        const auto columns = static_cast<int>(std::lround(shift));
+        if (std::abs(shift) < width) {
+            if (columns != 0) {
+                QImage moved(size, traces_.format());
+                moved.fill(palette().base().color());
+                QPainter mover(&moved);
+                mover.drawImage(-columns, 0, traces_);
+                traces_ = std::move(moved);
+            }
+            const int64_t recent = drawnUpToUs_ - kRedrawRecentUs;
+            from = columns > 0 ? width - columns : width;
+            from = std::min(from, std::clamp(timeToX(recent) - kLabelWidth, 0, width));
+            if (columns < 0) renderColumns(0, std::min(-columns, width));
+        } else {
+            from = 0;
+        }
+    } else {
+        traces_ = QImage(size, QImage::Format_RGB32);
+    }
+    renderColumns(from, width);
+    tracesValid_ = true;
+    drawnStartUs_ = startUs_;
+    drawnUsPerPixel_ = usPerPixel_;
+    drawnUpToUs_ = std::max(recorder_.lastTimeUs(), recorder_.nowUs());
+}
+
+void TraceView::renderColumns(int x0, int x1) {
+    if (x1 <= x0) return;
+    QPainter painter(&traces_);
+    painter.translate(-kLabelWidth, -kRulerHeight);
+    painter.fillRect(kLabelWidth + x0, kRulerHeight, x1 - x0, traces_.height(), palette().base());
+    for (size_t i = 0; i < lanes_.size(); ++i) {
+        const int top = kRulerHeight + static_cast<int>(i) * kLaneHeight;
+        if (top > kRulerHeight + traces_.height()) break;
+        painter.setClipRect(kLabelWidth + x0, top, x1 - x0, kLaneHeight);
+        painter.setPen(palette().mid().color());
+        painter.drawLine(kLabelWidth + x0, top + kLaneHeight - 1, kLabelWidth + x1,
+                         top + kLaneHeight - 1);
+        painter.setPen(palette().text().color());
+        paintLane(painter, lanes_[i], top, x0, x1);
+    }
+}
+
+void TraceView::redrawAll() {
+    tracesValid_ = false;
+    update();
 }
 
 // Ticks at a round step of at least 90 pixels, labelled with the time.
@@ -203,24 +260,24 @@ void TraceView::paintRuler(QPainter& painter) const {
                      durationText(std::llround(usPerPixel_ * 100)) + QStringLiteral(" / 100 пкс"));
 }
 
-void TraceView::paintLane(QPainter& painter, const Lane& lane, int top) const {
+void TraceView::paintLane(QPainter& painter, const Lane& lane, int top, int x0, int x1) const {
     if (signalKind(lane.signal) == SignalKind::Event)
-        paintEventLane(painter, lane, top);
+        paintEventLane(painter, lane, top, x0, x1);
     else if (lane.isBit())
-        paintBitLane(painter, lane, top);
+        paintBitLane(painter, lane, top, x0, x1);
     else
-        paintValueLane(painter, lane, top);
+        paintValueLane(painter, lane, top, x0, x1);
 }
 
 // Per column: the level at its end, and an edge (a vertical line) where the bit changed in it.
-void TraceView::paintBitLane(QPainter& painter, const Lane& lane, int top) const {
+void TraceView::paintBitLane(QPainter& painter, const Lane& lane, int top, int x0, int x1) const {
     const int high = top + kLevelInset;
     const int low = top + kLaneHeight - kLevelInset;
-    const int columns = traceWidth();
-    size_t lo = recorder_.lowerBound(lane.signal, columnTime(0));
+    size_t lo = recorder_.lowerBound(lane.signal, columnTime(x0));
     std::optional<int> lastY;
+    if (lo > 0) lastY = lane.valueOf(recorder_.at(lane.signal, lo - 1).value) ? high : low;
     QBrush unknown(palette().mid().color(), Qt::BDiagPattern);
-    for (int x = 0; x < columns; ++x) {
+    for (int x = x0; x < x1; ++x) {
         const size_t hi = recorder_.lowerBound(lane.signal, columnTime(x + 1));
         const int px = kLabelWidth + x;
         if (hi == 0) {
@@ -240,13 +297,11 @@ void TraceView::paintBitLane(QPainter& painter, const Lane& lane, int top) const
 }
 
 // A bus: two lines with the value written in each stretch wide enough, a cross at each change.
-void TraceView::paintValueLane(QPainter& painter, const Lane& lane, int top) const {
+void TraceView::paintValueLane(QPainter& painter, const Lane& lane, int top, int x0, int x1) const {
     const int high = top + kLevelInset - 1;
     const int low = top + kLaneHeight - kLevelInset + 1;
-    const int mid = (high + low) / 2;
-    const int columns = traceWidth();
-    size_t lo = recorder_.lowerBound(lane.signal, columnTime(0));
-    int runStart = kLabelWidth;
+    size_t lo = recorder_.lowerBound(lane.signal, columnTime(x0));
+    int runStart = kLabelWidth + x0;
     std::optional<uint8_t> runValue;
     const auto closeRun = [&](int end) {
         if (!runValue) {
@@ -260,14 +315,14 @@ void TraceView::paintValueLane(QPainter& painter, const Lane& lane, int top) con
             painter.drawText(QRect(runStart + 3, high, end - runStart - 3, low - high),
                              Qt::AlignVCenter, hexByte(*runValue));
     };
-    for (int x = 0; x < columns; ++x) {
+    for (int x = x0; x < x1; ++x) {
         const size_t hi = recorder_.lowerBound(lane.signal, columnTime(x + 1));
         const int px = kLabelWidth + x;
         std::optional<uint8_t> value;
         if (hi > 0) value = recorder_.at(lane.signal, hi - 1).value;
         const bool changed = hi > lo && recorder_.activity(lane.signal, lo, hi) != 0;
-        if (changed || value != runValue || x == 0) {
-            if (x > 0) closeRun(px);
+        if (changed || value != runValue || x == x0) {
+            if (x > x0) closeRun(px);
             if (changed) {
                 painter.drawLine(px - 2, high, px + 2, low);
                 painter.drawLine(px - 2, low, px + 2, high);
@@ -277,20 +332,18 @@ void TraceView::paintValueLane(QPainter& painter, const Lane& lane, int top) con
         }
         lo = hi;
     }
-    closeRun(kLabelWidth + columns);
-    painter.drawPoint(kLabelWidth, mid);
+    closeRun(kLabelWidth + x1);
 }
 
 // A tick for every column with events; a byte or an event's name written beside it where there
 // is room before the next.
-void TraceView::paintEventLane(QPainter& painter, const Lane& lane, int top) const {
+void TraceView::paintEventLane(QPainter& painter, const Lane& lane, int top, int x0, int x1) const {
     const int high = top + 3;
     const int low = top + kLaneHeight - 3;
-    const int columns = traceWidth();
-    size_t lo = recorder_.lowerBound(lane.signal, columnTime(0));
+    size_t lo = recorder_.lowerBound(lane.signal, columnTime(x0));
     int labelEnd = 0;
     const bool bytes = !lane.isBit();
-    for (int x = 0; x < columns; ++x) {
+    for (int x = x0; x < x1; ++x) {
         const size_t hi = recorder_.lowerBound(lane.signal, columnTime(x + 1));
         if (hi > lo && (recorder_.activity(lane.signal, lo, hi) & lane.mask)) {
             const int px = kLabelWidth + x;

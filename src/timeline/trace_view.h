@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -63,6 +64,9 @@ public:
     int timeToX(int64_t timeUs) const;
     int64_t xToTime(int x) const;
 
+    // Draws every trace anew at the next paint (the records were cleared).
+    void redrawAll();
+
     static QString timeText(int64_t timeUs);
     static QString durationText(int64_t us);
 
@@ -79,11 +83,14 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void updateTraces();
+    // Draws the traces of pixel columns x0 to x1 - 1 into the kept picture.
+    void renderColumns(int x0, int x1);
     void paintRuler(QPainter& painter) const;
-    void paintLane(QPainter& painter, const Lane& lane, int top) const;
-    void paintBitLane(QPainter& painter, const Lane& lane, int top) const;
-    void paintValueLane(QPainter& painter, const Lane& lane, int top) const;
-    void paintEventLane(QPainter& painter, const Lane& lane, int top) const;
+    void paintLane(QPainter& painter, const Lane& lane, int top, int x0, int x1) const;
+    void paintBitLane(QPainter& painter, const Lane& lane, int top, int x0, int x1) const;
+    void paintValueLane(QPainter& painter, const Lane& lane, int top, int x0, int x1) const;
+    void paintEventLane(QPainter& painter, const Lane& lane, int top, int x0, int x1) const;
     void paintMarkers(QPainter& painter) const;
     QString laneValueText(const Lane& lane) const;
     // The first time of pixel column x of the trace.
@@ -97,6 +104,12 @@ private:
     std::array<std::optional<int64_t>, 2> markers_;
     std::optional<int64_t> cursor_;
     int selected_ = 0;
+    // The traces as last drawn, and the view and the newest time they were drawn for.
+    QImage traces_;
+    bool tracesValid_ = false;
+    int64_t drawnStartUs_ = 0;
+    double drawnUsPerPixel_ = 0;
+    int64_t drawnUpToUs_ = 0;
 };
 
 }  // namespace timeline
