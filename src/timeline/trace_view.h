@@ -99,7 +99,7 @@ private:
     const Recorder& recorder_;
     std::vector<Lane> lanes_;
     int64_t startUs_ = 0;
-    double usPerPixel_ = 1000;
+    double usPerPixel_ = 10000;  // 12 s across a 1366-pixel screen
     bool follow_ = true;
     std::array<std::optional<int64_t>, 2> markers_;
     std::optional<int64_t> cursor_;
