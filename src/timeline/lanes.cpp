@@ -4,6 +4,8 @@
 #include <array>
 #include <string_view>
 
+#include "uart/registers.h"
+
 namespace timeline {
 
 namespace {
@@ -15,16 +17,17 @@ struct RegisterBits {
     std::array<std::string_view, 8> bits;
 };
 
-// The 16550's registers as its data sheet names them, read (not written) at each offset.
+// The names of the 16550's registers and their bits as its data sheet gives them (the masks are
+// in uart/registers.h), read (not written) at each offset.
 constexpr std::array<RegisterBits, 8> kUartRegisters = {{
-    {0, "RBR", {}},
-    {1, "IER", {"ERBFI", "ETBEI", "ELSI", "EDSSI"}},
-    {2, "IIR", {"NOINT", "ID0", "ID1", "ID2"}},
-    {3, "LCR", {"WLS0", "WLS1", "STB", "PEN", "EPS", "SP", "BC", "DLAB"}},
-    {4, "MCR", {"DTR", "RTS", "OUT1", "OUT2", "LOOP"}},
-    {5, "LSR", {"DR", "OE", "PE", "FE", "BI", "THRE", "TEMT", "FIFOERR"}},
-    {6, "MSR", {"DCTS", "DDSR", "TERI", "DDCD", "CTS", "DSR", "RI", "DCD"}},
-    {7, "SCR", {}},
+    {uart::reg::kRbrThrDll, "RBR", {}},
+    {uart::reg::kIerDlm, "IER", {"ERBFI", "ETBEI", "ELSI", "EDSSI"}},
+    {uart::reg::kIirFcr, "IIR", {"NOINT", "ID0", "ID1", "ID2"}},
+    {uart::reg::kLcr, "LCR", {"WLS0", "WLS1", "STB", "PEN", "EPS", "SP", "BC", "DLAB"}},
+    {uart::reg::kMcr, "MCR", {"DTR", "RTS", "OUT1", "OUT2", "LOOP"}},
+    {uart::reg::kLsr, "LSR", {"DR", "OE", "PE", "FE", "BI", "THRE", "TEMT", "FIFOERR"}},
+    {uart::reg::kMsr, "MSR", {"DCTS", "DDSR", "TERI", "DDCD", "CTS", "DSR", "RI", "DCD"}},
+    {uart::reg::kScr, "SCR", {}},
 }};
 
 Lane bitLane(std::string name, Scope scope, Signal signal, int bit) {
