@@ -21,7 +21,7 @@ namespace timeline {
 
 namespace {
 
-constexpr int kFrameMs = 33;
+constexpr int kFrameMs = 50;
 constexpr size_t kExportSlice = 20'000;  // records per slice between looks at the event loop
 const QString kGroup = QStringLiteral("Timeline");
 

@@ -22,8 +22,9 @@ class TraceView;
 
 // The timeline window: the lane list (tick to show, drag to order), the trace view, the
 // recording's controls (pause, clear, follow, zoom, save as VCD or CSV) and a line with the
-// markers, the time between them and what the ring holds. It repaints at most 30 times a
-// second, and only after new records or a change of the view.
+// markers, the time between them and what the ring holds. It repaints at most 20 times a
+// second (following the newest records, at every frame; else only after new records or a
+// change of the view), and less often when a frame takes long to draw.
 class TimelineWindow : public QWidget {
     Q_OBJECT
 public:
