@@ -126,10 +126,11 @@ TEST_F(RecordingExport, LinesDataBreakAndFrameErrorReadBackBySigrokAndGtkwaveAtT
     ASSERT_TRUE(pumpUntil([&] { return (com1(6) & 0xB0) == 0xB0; }));
 
     // COM1 raises DTR and RTS and drops them again: Com2's DSR, RLSD and CTS follow.
+    // Long enough that the port's handlers, which read the lines when they run, see each level.
     writeCom1(4, "$03");
-    pumpFor(50);
+    pumpFor(150);
     writeCom1(4, "$00");
-    pumpFor(50);
+    pumpFor(150);
 
     child<QLineEdit>("Edit43")->setText(QStringLiteral("AT"));
     click("SpeedButton2");  // "AT" CR LF to COM1
