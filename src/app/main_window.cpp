@@ -125,17 +125,17 @@ const std::vector<MenuEntry>& menuBarEntries() {
            &widgets::MainMenu::N22}}},
         {Kind::Submenu,
          "NData",
-         "Данные",
+         QT_TRANSLATE_NOOP("MainMenu", "Данные"),
          "",
          {{Kind::Command,
            "DataView",
-           "Окно данных порта",
+           QT_TRANSLATE_NOOP("MainMenu", "Окно данных порта"),
            "Ctrl+D",
            {},
            &widgets::MainMenu::DataView},
           {Kind::Command,
            "NTimeline",
-           "Временная диаграмма",
+           QT_TRANSLATE_NOOP("MainMenu", "Временная диаграмма"),
            "Ctrl+T",
            {},
            &widgets::MainMenu::Timeline}}},
@@ -152,6 +152,12 @@ const std::vector<MenuEntry>& menuBarEntries() {
     return entries;
 }
 
+// Captions pass through the translation call: the program's own texts come out as they stand
+// until a translation for the context "MainMenu" is installed.
+QString menuCaption(const MenuEntry& entry) {
+    return QCoreApplication::translate("MainMenu", entry.caption);
+}
+
 // Adds the entries to a menu bar or a menu; both take actions the same way.
 void addMenuEntries(QWidget* menu, QWidget* owner, const std::vector<MenuEntry>& entries,
                     widgets::MainMenu& items) {
@@ -164,14 +170,14 @@ void addMenuEntries(QWidget* menu, QWidget* owner, const std::vector<MenuEntry>&
         }
         QAction* action = nullptr;
         if (entry.kind == Kind::Submenu) {
-            auto* submenu = new QMenu(QString::fromUtf8(entry.caption), owner);
+            auto* submenu = new QMenu(menuCaption(entry), owner);
             submenu->setObjectName(QString::fromUtf8(entry.name));
             // The menus keep their separators exactly where they stand, a leading one included.
             submenu->setSeparatorsCollapsible(false);
             addMenuEntries(submenu, owner, entry.entries, items);
             action = submenu->menuAction();
         } else {
-            action = new QAction(QString::fromUtf8(entry.caption), owner);
+            action = new QAction(menuCaption(entry), owner);
             action->setObjectName(QString::fromUtf8(entry.name));
             action->setShortcut(QKeySequence(QString::fromUtf8(entry.shortcut)));
             action->setCheckable(entry.kind != Kind::Command);
