@@ -40,6 +40,7 @@ struct PortInfo {
     // The name to open it by: by-id where there is one, then by-path, then the node.
     const std::string& stableName() const;
     bool isUart() const { return ioPort != 0; }
+    bool operator==(const PortInfo&) const = default;
 };
 
 // Where the catalog looks. Tests point devRoot at a folder of their own and leave udev out.
