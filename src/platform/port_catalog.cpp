@@ -100,6 +100,9 @@ std::vector<PortInfo> udevPorts() {
             for (udev_device* up = parent; up && port.driver.empty();
                  up = udev_device_get_parent(up))
                 port.driver = text(udev_device_get_driver(up));
+            // Newer kernels put a "port" device of the serial core between the tty and the
+            // driver that names the hardware.
+            if (port.driver == "port") port.driver.clear();
             describeUsb(tty, port);
             describeUart(tty, port);
             ports.push_back(std::move(port));
