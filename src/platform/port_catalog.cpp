@@ -259,13 +259,18 @@ bool PortIdentity::matches(const PortInfo& port) const {
     return vendorId.empty() && port.vendorId.empty() && device == port.device;
 }
 
+std::string devicePath(const std::string& name) {
+    return name.find('/') != std::string::npos ? name : "/dev/" + name;
+}
+
 const PortInfo* findPort(const std::vector<PortInfo>& ports, const std::string& name) {
+    const std::string path = devicePath(name);
     std::error_code error;
-    const fs::path target = fs::canonical(name, error);
+    const fs::path target = fs::canonical(path, error);
     for (const PortInfo& port : ports) {
-        if (port.device == name || (!error && port.device == target.string())) return &port;
+        if (port.device == path || (!error && port.device == target.string())) return &port;
         for (const auto* links : {&port.byId, &port.byPath})
-            if (std::find(links->begin(), links->end(), name) != links->end()) return &port;
+            if (std::find(links->begin(), links->end(), path) != links->end()) return &port;
     }
     return nullptr;
 }

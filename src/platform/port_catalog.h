@@ -77,6 +77,10 @@ struct PortIdentity {
     bool matches(const PortInfo& port) const;
 };
 
+// The path a typed port name opens: a name without "/" is looked up under /dev, as the serial
+// component does ("ttyUSB0" is /dev/ttyUSB0).
+std::string devicePath(const std::string& name);
+
 // The port a name opens, found in a list: by its node or one of its stable names, after links
 // are followed. Null when the name is none of them.
 const PortInfo* findPort(const std::vector<PortInfo>& ports, const std::string& name);

@@ -624,8 +624,7 @@ bool TerminalPage::reopen(const std::string& name) {
 void TerminalPage::noteBusyPort(const comm::ECommError& error) {
     if (error.ErrorCode != EBUSY) return;
     const std::string name = Comm1_.DeviceName();
-    const std::string path = name.find('/') != std::string::npos ? name : "/dev/" + name;
-    const QString holders = ports::holdersText(platform::portHolders(path));
+    const QString holders = ports::holdersText(platform::portHolders(platform::devicePath(name)));
     if (holders.isEmpty()) return;
     Memo1->appendLine(QCoreApplication::translate("ports", "Порт %1 занят: %2")
                           .arg(QString::fromStdString(name), holders));
