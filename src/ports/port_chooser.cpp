@@ -19,6 +19,9 @@ PortChooser::PortChooser(PortWatcher& watcher, Filter offered, Picked picked, QW
     setMenu(menu_);
     setPopupMode(QToolButton::InstantPopup);
     connect(&watcher_, &PortWatcher::changed, this, &PortChooser::rebuild);
+    // Who has a port open changes without any event to tell; it is looked at when the user
+    // looks.
+    connect(menu_, &QMenu::aboutToShow, &watcher_, &PortWatcher::refresh);
     rebuild();
 }
 
