@@ -7,12 +7,20 @@
 // none out of order, none corrupted, and after the drain the count must be what was sent. The
 // poll's tick rate during each reception is compared with an idle phase before them, with the
 // port open.
+//
+// Then the long lines again with the data view open and showing (dataview_rx_mb_s, and the
+// program's memory once the view holds all it keeps), with a raw session log written beside the
+// page (session_log_mb_s, the log checked line by line against the feed), and a file sent
+// through the page's port (send_file_mb_s) beside `cat FILE > pty` into the same pty and reader
+// (cat_to_pty_mb_s), every byte checked.
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -22,6 +30,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fstream>
+#include <memory>
+#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -30,12 +41,16 @@
 #include "app/event_loop.h"
 #include "app/main_window.h"
 #include "app/start.h"
+#include "dataview/data_view_window.h"
+#include "dataview/traffic_view.h"
 #include "monitor/register_monitor.h"
 #include "picocom.h"
 #include "platform/linux_driver_host.h"
 #include "program_environment.h"
 #include "pseudo_terminal.h"
 #include "terminal/terminal_page.h"
+#include "traffic/file_sender.h"
+#include "traffic/session_log.h"
 #include "widgets/command.h"
 
 namespace {
@@ -275,7 +290,18 @@ bool picocomReception(const Feed& feed, double& mbPerS) {
 struct TerminalFigures {
     double mbPerS = 0;
     double ticksRatio = 0;
+    unsigned long long lines = 0;
+    Clock::time_point firstByte;
+    // Processor time of the program's main thread (the window, the poll, the page and the data
+    // view) per megabyte received: unlike the rates, it hardly changes with the machine's load.
+    double mainCpuMsPerMb = 0;
 };
+
+double threadCpuMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
 
 // The feed into the page's open port; the poll's ticks are counted in ticks.
 bool terminalReception(const Feed& feed, int master, terminal::TerminalMemo* memo2,
@@ -307,6 +333,7 @@ bool terminalReception(const Feed& feed, int master, terminal::TerminalMemo* mem
         linesSeen = sequence.lines;
         if (quietMs >= kDrainQuietMs) loop.quit();
     });
+    const double cpuAtStart = threadCpuMs();
     writer.start();
     ticksAtStart = ticks;
     watch.start();
@@ -319,7 +346,112 @@ bool terminalReception(const Feed& feed, int master, terminal::TerminalMemo* mem
     writer.join();
     checker.finish();
     figures.mbPerS = sequence.mbPerS(writer);
+    figures.mainCpuMsPerMb = (threadCpuMs() - cpuAtStart) /
+                             (static_cast<double>(sequence.lines) * feed.lineBytes() / 1e6);
+    figures.lines = writer.lines;
+    figures.firstByte = writer.firstByte;
     return !writer.failed && sequence.complete(writer);
+}
+
+// The program's resident memory, in megabytes.
+double residentMb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+// The raw session log of a feed: its lines, in order, each checked as the feed made it, all of
+// them and nothing else.
+bool logHoldsTheFeed(const std::string& path, const Feed& feed, unsigned long long lines) {
+    LineSequence sequence("the session log", feed);
+    std::ifstream file(path, std::ios::binary);
+    std::string pending;
+    char buf[65536];
+    while (file.read(buf, sizeof buf) || file.gcount() > 0) {
+        pending.append(buf, static_cast<size_t>(file.gcount()));
+        size_t from = 0;
+        for (size_t end; (end = pending.find("\r\n", from)) != std::string::npos; from = end + 2)
+            sequence.take(std::string_view(pending).substr(from, end - from));
+        pending.erase(0, from);
+    }
+    if (!sequence.corrupt && pending.empty() && sequence.lines == lines) return true;
+    std::fprintf(stderr, "bench_terminal: LOST DATA: %llu lines sent, %llu in the session log\n",
+                 lines, sequence.lines);
+    return false;
+}
+
+// What comes out of a master end, checked byte by byte against what was sent; the time of the
+// last byte, or nothing when a byte differs or nothing more came for a while.
+class CheckedReader {
+public:
+    CheckedReader(int master, const std::string& expected) : master_(master), expected_(expected) {}
+
+    bool run(Clock::time_point& lastByte) {
+        size_t got = 0;
+        std::vector<char> buf(1 << 16);
+        pollfd p{master_, POLLIN, 0};
+        while (got < expected_.size() && ::poll(&p, 1, kDrainQuietMs) > 0) {
+            const ssize_t n = ::read(master_, buf.data(), buf.size());
+            if (n <= 0) continue;
+            const size_t size = static_cast<size_t>(n);
+            if (got + size > expected_.size() ||
+                std::memcmp(buf.data(), expected_.data() + got, size) != 0) {
+                std::fprintf(stderr, "bench_terminal: SENT DATA CORRUPTED after byte %zu\n", got);
+                return false;
+            }
+            got += size;
+            lastByte = Clock::now();
+        }
+        if (got == expected_.size()) return true;
+        std::fprintf(stderr, "bench_terminal: LOST DATA: %zu of %zu bytes arrived\n", got,
+                     expected_.size());
+        return false;
+    }
+
+private:
+    int master_;
+    const std::string& expected_;
+};
+
+// A file through the page's port by the file sender, and by cat into the same pty's slave;
+// the same reader takes both at the master.
+bool sendFileFigures(comm::TCustomComm& comm, const std::string& slavePath, int master,
+                     double& sendMbPerS, double& catMbPerS) {
+    QTemporaryDir folder;
+    const std::string path = folder.filePath(QStringLiteral("file.bin")).toStdString();
+    std::string contents(32u << 20, '\0');
+    std::mt19937 random(5);
+    for (char& c : contents) c = static_cast<char>(random());
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << contents;
+    }
+    const double megabytes = static_cast<double>(contents.size()) / 1e6;
+    CheckedReader reader(master, contents);
+    Clock::time_point lastByte;
+
+    const Clock::time_point catStart = Clock::now();
+    std::thread cat([&] {
+        const std::string command = "cat '" + path + "' > '" + slavePath + "'";
+        if (std::system(command.c_str()) != 0) std::fprintf(stderr, "bench_terminal: cat failed\n");
+    });
+    const bool catWhole = reader.run(lastByte);
+    cat.join();
+    if (!catWhole) return false;
+    catMbPerS = megabytes / seconds(lastByte - catStart);
+
+    const Clock::time_point sendStart = Clock::now();
+    traffic::FileSender sender(path,
+                               [&comm](const uint8_t* bytes, int32_t count, int32_t timeoutMs) {
+                                   return comm.WritePart(bytes, count, timeoutMs);
+                               },
+                               {});
+    const bool sentWhole = reader.run(lastByte);
+    sender.cancel();
+    if (!sentWhole || sender.progress().state != traffic::FileSender::State::Done) return false;
+    sendMbPerS = megabytes / seconds(lastByte - sendStart);
+    return true;
 }
 
 }  // namespace
@@ -368,6 +500,7 @@ int main(int argc, char** argv) {
     idle.exec();
     const double idleRate = ticks / seconds(Clock::now() - idleStart);
 
+    double picocomLongMbPerS = 0;
     for (const Feed& feed : {kShortLines, kLongLines}) {
         double picocomMbPerS = 0;
         TerminalFigures terminal;
@@ -379,8 +512,71 @@ int main(int argc, char** argv) {
         std::printf("BENCH terminal_rx%s_vs_picocom %.2f ratio\n", feed.name,
                     terminal.mbPerS / picocomMbPerS);
         std::printf("BENCH terminal_rx%s_ticks_ratio %.3f ratio\n", feed.name, terminal.ticksRatio);
+        std::printf("BENCH terminal_rx%s_main_cpu_ms_per_mb %.2f ms\n", feed.name,
+                    terminal.mainCpuMsPerMb);
+        std::fflush(stdout);
+        picocomLongMbPerS = picocomMbPerS;
+    }
+
+    comm::TComm& comm = form.terminalPage().Comm1();
+    {
+        dataview::DataViewWindow dataView(comm, form.menu());
+        dataView.show();
+        TerminalFigures shown;
+        if (!terminalReception(kLongLines, pty.master, memo2, ticks, idleRate, shown)) return 1;
+        dataView.tick();
+        const traffic::TrafficRows& rows = dataView.view().rows();
+        std::printf("BENCH dataview_rx_mb_s %.3f MB/s\n", shown.mbPerS);
+        std::printf("BENCH dataview_rx_vs_picocom %.2f ratio\n", shown.mbPerS / picocomLongMbPerS);
+        std::printf("BENCH dataview_rx_ticks_ratio %.3f ratio\n", shown.ticksRatio);
+        std::printf("BENCH dataview_rx_main_cpu_ms_per_mb %.2f ms\n", shown.mainCpuMsPerMb);
+        std::printf("BENCH dataview_rss_mb %.1f MB\n", residentMb());
+        std::printf("BENCH dataview_kept_entries %llu entries\n",
+                    static_cast<unsigned long long>(rows.end() - rows.firstKept()));
         std::fflush(stdout);
     }
+
+    {
+        QTemporaryDir folder;
+        const std::string path = folder.filePath(QStringLiteral("session.log")).toStdString();
+        traffic::SessionLog log(path, traffic::SessionLog::Mode::Replace, comm.Traffic(),
+                                std::make_unique<traffic::RawFormat>());
+        // The moment the log's file last grew, looked at every millisecond.
+        std::atomic<bool> watching{true};
+        Clock::time_point lastWrite;
+        std::thread watcher([&] {
+            for (uint64_t seen = 0; watching;
+                 std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+                if (const uint64_t now = log.bytesWritten(); now != seen) {
+                    seen = now;
+                    lastWrite = Clock::now();
+                }
+        });
+        TerminalFigures logged;
+        const bool received =
+            terminalReception(kLongLines, pty.master, memo2, ticks, idleRate, logged);
+        log.stop();
+        watching = false;
+        watcher.join();
+        if (!received) return 1;
+        if (log.failure() || log.lost()) {
+            std::fprintf(stderr, "bench_terminal: the session log failed or lost %llu entries\n",
+                         static_cast<unsigned long long>(log.lost()));
+            return 1;
+        }
+        if (!logHoldsTheFeed(path, kLongLines, logged.lines)) return 1;
+        std::printf(
+            "BENCH session_log_mb_s %.3f MB/s\n",
+            static_cast<double>(log.bytesWritten()) / seconds(lastWrite - logged.firstByte) / 1e6);
+        std::fflush(stdout);
+    }
+
+    double sendMbPerS = 0;
+    double catMbPerS = 0;
+    if (!sendFileFigures(comm, pty.path, pty.master, sendMbPerS, catMbPerS)) return 1;
+    std::printf("BENCH cat_to_pty_mb_s %.3f MB/s\n", catMbPerS);
+    std::printf("BENCH send_file_mb_s %.3f MB/s\n", sendMbPerS);
+    std::printf("BENCH send_file_vs_cat %.2f ratio\n", sendMbPerS / catMbPerS);
     form.terminalPage().Close();
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTabWidget>
@@ -37,6 +38,7 @@
 #include "terminal/terminal_page.h"
 #include "widgets/command.h"
 #include "widgets/hint.h"
+#include "widgets/tab_order.h"
 
 namespace app {
 
@@ -124,6 +126,16 @@ const std::vector<MenuEntry>& menuBarEntries() {
            {},
            &widgets::MainMenu::N22}}},
         {Kind::Submenu,
+         "NData",
+         "Данные",
+         "",
+         {{Kind::Command,
+           "DataView",
+           "Окно данных порта",
+           "Ctrl+D",
+           {},
+           &widgets::MainMenu::DataView}}},
+        {Kind::Submenu,
          "N4",
          "Помощь",
          "",
@@ -176,18 +188,23 @@ QFrame* newPanel(const char* name, QWidget* parent) {
     return framePanel(new QFrame(parent), name, QFrame::Raised);
 }
 
-// The panel that fills the window. Automatic sizing fixes the window at the size its contents
-// ask for, which may be more than the screen has: the panel asks for no more than the room the
-// screen leaves it beside the window's frame, menu bar and status bar. The contents' minimum
-// size still holds.
+// The area that fills the window and holds the panel with all the rest. Automatic sizing fixes
+// the window at the size its contents ask for, which may be more than the screen has: the area
+// asks for no more than the room the screen leaves it beside the window's frame, menu bar and
+// status bar. Where the window is smaller than the panel's layout can shrink to (a small screen,
+// large fonts), the area scrolls instead of cutting off what does not fit; where there is room,
+// the panel fills it and shows its layout unchanged.
 //
 // The window manager's frame changes with the window's state (a maximised window has no
 // borders), and the room with it; the new frame is told some time after the window has moved,
 // with no event of its own, so it is looked at again once the window has been still a moment.
-class ClientPanel : public QFrame {
+class ClientArea : public QScrollArea {
 public:
-    explicit ClientPanel(QMainWindow* form)
-        : QFrame(form), form_(form), frameCheck_(new QTimer(this)) {
+    ClientArea(QMainWindow* form, QWidget* panel)
+        : QScrollArea(form), form_(form), frameCheck_(new QTimer(this)) {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setWidget(panel);
         frameCheck_->setSingleShot(true);
         frameCheck_->setInterval(kFrameSettleMs);
         connect(frameCheck_, &QTimer::timeout, this, [this] {
@@ -196,8 +213,9 @@ public:
         form->installEventFilter(this);
     }
 
+    // The panel's own wish, not the scroll area's habit of asking for a few dozen lines of text.
     QSize sizeHint() const override {
-        const QSize wanted = QFrame::sizeHint();
+        const QSize wanted = widget()->sizeHint();
         const QScreen* desktop = form_->screen();
         if (!desktop) return wanted;
         usedFrame_ = windowFrame();
@@ -210,7 +228,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == form_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
             frameCheck_->start();
-        return QFrame::eventFilter(watched, event);
+        return QScrollArea::eventFilter(watched, event);
     }
 
 private:
@@ -323,8 +341,8 @@ void TForm1::buildMenus() {
 }
 
 void TForm1::buildPanels() {
-    QFrame* Panel1 = framePanel(new ClientPanel(this), "Panel1", QFrame::Sunken);
-    setCentralWidget(Panel1);
+    QFrame* Panel1 = framePanel(new QFrame, "Panel1", QFrame::Sunken);
+    setCentralWidget(new ClientArea(this, Panel1));
     auto* rows = new QVBoxLayout(Panel1);
 
     auto* top = new QHBoxLayout;
@@ -508,18 +526,43 @@ void TForm1::N22Click() {
     menu_.N22->setChecked(!menu_.N22->isChecked());
 }
 
-void TForm1::showRegisterInput(driver::RegisterInput state) {
+QString TForm1::registerInputText(driver::RegisterInput state) {
     switch (state) {
         case driver::RegisterInput::Allowed:
-            statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры доступен"));
-            break;
+            return QStringLiteral("Ввод данных в регистры доступен");
         case driver::RegisterInput::Forbidden:
-            statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры запрещён"));
-            break;
+            return QStringLiteral("Ввод данных в регистры запрещён");
         case driver::RegisterInput::Impossible:
-            statusPanels_[1]->setText(QStringLiteral("Ввод данных в регистры невозможен !"));
             break;
     }
+    return QStringLiteral("Ввод данных в регистры невозможен !");
+}
+
+void TForm1::showRegisterInput(driver::RegisterInput state) {
+    statusPanels_[1]->setText(registerInputText(state));
+}
+
+// A panel that sized itself to each text would push the panels after it sideways whenever its
+// text changed: panel 0 with every hint, panel 1 with the state of register input. Each is held
+// at the width of the widest text it will show, known once the window's controls all exist.
+void TForm1::holdStatusPanels() {
+    QStringList hints;
+    for (const QWidget* control : findChildren<QWidget*>())
+        if (!control->statusTip().isEmpty()) hints << control->statusTip();
+    holdPanelWidth(*statusPanels_[0], hints);
+    holdPanelWidth(*statusPanels_[1], {registerInputText(driver::RegisterInput::Allowed),
+                                       registerInputText(driver::RegisterInput::Forbidden),
+                                       registerInputText(driver::RegisterInput::Impossible)});
+}
+
+// Widens the panel, never narrows it, so that each of the texts shows whole in it.
+void TForm1::holdPanelWidth(QLabel& panel, const QStringList& texts) {
+    const QMargins margins = panel.contentsMargins();
+    const int border = margins.left() + margins.right() + 2 * panel.frameWidth();
+    int width = panel.minimumWidth();
+    for (const QString& text : texts)
+        width = std::max(width, panel.fontMetrics().horizontalAdvance(text) + border);
+    if (panel.maximumWidth() != width) panel.setFixedWidth(width);
 }
 
 driver::MainWindowLinks TForm1::driverLinks() {
@@ -558,7 +601,9 @@ bool TForm1::event(QEvent* event) {
         sincePaint_.start();
     }
     if (event->type() == QEvent::StatusTip) {
-        statusPanels_[0]->setText(static_cast<QStatusTipEvent*>(event)->tip());
+        const QString& hint = static_cast<QStatusTipEvent*>(event)->tip();
+        holdPanelWidth(*statusPanels_[0], {hint});
+        statusPanels_[0]->setText(hint);
         return true;
     }
     return QMainWindow::event(event);
@@ -571,11 +616,16 @@ bool TForm1::event(QEvent* event) {
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (event->spontaneous()) return;
+    holdStatusPanels();
     widgets::runCommand([this] { FormShow(); });
     widgets::runCommand([this] {
         monitor_->applyPreset();
         monitor_->timer()->start();
     });
+    // Every part has built its controls by now. The focus starts on the first control, not in a
+    // log pane.
+    const QList<QWidget*> tabOrder = widgets::orderTabsByLayout(*centralWidget());
+    if (!tabOrder.isEmpty()) tabOrder.first()->setFocus(Qt::OtherFocusReason);
     activateWindow();
 }
 

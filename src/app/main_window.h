@@ -129,7 +129,10 @@ private:
     void buildToolsPage();
     void saveSettings();
     // The one place that words status bar panel 1.
+    static QString registerInputText(driver::RegisterInput state);
     void showRegisterInput(driver::RegisterInput state);
+    void holdStatusPanels();
+    static void holdPanelWidth(QLabel& panel, const QStringList& texts);
     LogPane& logPane(monitor::LogPane pane) const;
     void focusLogPane(monitor::LogPane pane);
 

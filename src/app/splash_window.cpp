@@ -38,6 +38,8 @@ TForm4::TForm4(QWidget* parent)
 
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kSplashMs);
+    // A coarse timer may fire up to 5 % early; the splash stays its full 5 s.
+    Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this,
             [this] { widgets::runCommand([this] { Timer1Timer(); }); });
     Timer1->start();

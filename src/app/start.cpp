@@ -12,7 +12,9 @@
 #include "app/main_window.h"
 #include "app/resources.h"
 #include "app/splash_window.h"
+#include "app/user_settings.h"
 #include "comm/comm.h"
+#include "dataview/data_view_window.h"
 #include "driver/driver_window.h"
 #include "help/about_window.h"
 #include "help/help_commands.h"
@@ -79,8 +81,30 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
     program->Form5->setPicture(jpegPicture("driver.jpg"));
     created(*program->Form5);
     mainWindow->setDriverWindow(program->Form5.get());
+    program->dataView = std::make_unique<dataview::DataViewWindow>(
+        mainWindow->terminalPage().Comm1(), mainWindow->menu());
+    dataview::DataViewWindow* dataView = program->dataView.get();
+    {
+        UserSettingsKey key;
+        dataView->loadSettings(key.settings());
+    }
+    QObject::connect(mainWindow->menu().DataView, &QAction::triggered, dataView, [dataView] {
+        dataView->show();
+        dataView->raise();
+        dataView->activateWindow();
+    });
+    QObject::connect(&mainWindow->terminalPage().dataViewButton(), &QToolButton::clicked,
+                     mainWindow->menu().DataView, &QAction::trigger);
+    // Its options go beside the three settings, which the main window has written by then.
+    QObject::connect(mainWindow, &TForm1::closed, dataView, [dataView] {
+        UserSettingsKey key;
+        dataView->saveSettings(key.settings());
+        key.save();
+    });
+    // Like the viewer, the data view is one of the program's windows: coming back from it to
+    // the main window is an activation.
     mainWindow->setProgramWindows(
-        {program->Form2.get(), program->Form3.get(), program->Form5.get()});
+        {program->Form2.get(), program->Form3.get(), program->Form5.get(), dataView});
 
     // The help menu and the log tools work across windows: their texts show in the viewer.
     auto* helpCommands =

@@ -16,6 +16,9 @@ class TForm3;
 namespace driver {
 class TForm5;
 }
+namespace dataview {
+class DataViewWindow;
+}
 
 namespace app {
 
@@ -32,6 +35,8 @@ struct Program {
     std::unique_ptr<logs::TForm2> Form2;
     std::unique_ptr<help::TForm3> Form3;
     std::unique_ptr<driver::TForm5> Form5;
+    // Goes first: its log and its sending end before the port they use.
+    std::unique_ptr<dataview::DataViewWindow> dataView;
 };
 
 // Called with each window right after it is created, so the order can be watched.

@@ -31,6 +31,8 @@ public:
     // lost, and nothing else changes.
     bool save();
     QString fileName() const { return settings_.fileName(); }
+    // The file itself, for windows that keep options of their own in a group beside the values.
+    QSettings& settings() { return settings_; }
 
 private:
     QSettings settings_;

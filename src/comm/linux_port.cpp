@@ -17,11 +17,13 @@
 #include <cmath>
 #include <mutex>
 #include <shared_mutex>
+#include <vector>
 
 #include "comm/comm_os.h"
 #include "comm/driver_core.h"
 #include "comm/linux_baud.h"
 #include "comm/linux_termios.h"
+#include "comm/parmrk_decoder.h"
 
 namespace comm {
 
@@ -83,6 +85,9 @@ public:
 private:
     // The calls below hold fdLock_ (shared) and state_.
     void pumpInput();
+    void receive(const uint8_t* bytes, size_t count);
+    uint8_t takeByteError();
+    void followErrorMarking();
     void hangUp();
     void compareLineCounts();
     int modemBits(unsigned long request, int bits);
@@ -109,6 +114,24 @@ private:
     bool draining_ = false;  // written data not yet gone: EV_TXEMPTY is owed
     bool countsKnown_ = false;
     serial_icounter_struct counts_{};
+
+    // The traffic stream's view of the input: the tty's error escapes (PARMRK) undone, and
+    // the kernel's counters as last compared, which tell a parity from a framing error and
+    // bring overruns to light.
+    bool errorsMarked_ = false;
+    ParmrkDecoder decoder_;
+    bool trafficCountsKnown_ = false;
+    serial_icounter_struct trafficCounts_{};
+    // Errors the counters showed that no escape has shown yet: the counters move when the UART
+    // reports, the escape arrives when the line discipline has the byte.
+    struct {
+        uint32_t parity = 0;
+        uint32_t frame = 0;
+        uint32_t breaks = 0;
+    } unshown_;
+    std::vector<ParmrkDecoder::Item> decoded_;
+    std::vector<uint8_t> data_;
+    std::vector<TrafficEntry> entries_;
 };
 
 LinuxPort::LinuxPort(int fd, bool characterDevice)
@@ -128,7 +151,9 @@ LinuxPort::LinuxPort(int fd, bool characterDevice)
         if (t.c_iflag & IXOFF) dcb.Flags |= kDcbInX;
         if (t.c_iflag & INPCK) dcb.Flags |= kDcbParity;
         core_.setDcb(dcb);
+        errorsMarked_ = tty_ && (t.c_iflag & PARMRK);
     }
+    trafficCountsKnown_ = ::ioctl(fd_, TIOCGICOUNT, &trafficCounts_) == 0;
 }
 
 LinuxPort::~LinuxPort() {
@@ -206,6 +231,8 @@ int LinuxPort::setCommState(const Dcb& dcb) {
     if (int error = setLine(t, dcb.BaudRate)) {
         // All or nothing, as SetCommState: the port goes on with the line it had.
         setLine(before, speedBefore);
+        std::lock_guard guard(state_);
+        followErrorMarking();
         return error;
     }
 
@@ -216,8 +243,19 @@ int LinuxPort::setCommState(const Dcb& dcb) {
         modemBits(rtsControl == 0 ? TIOCMBIC : TIOCMBIS, TIOCM_RTS);
 
     std::lock_guard guard(state_);
+    followErrorMarking();
     core_.setDcb(dcb);
     return 0;
+}
+
+// Whether what the tty hands over now has its errors escaped. Bytes the line discipline took in
+// before a change keep the old form; an escape cut off by the change is not completed.
+void LinuxPort::followErrorMarking() {
+    termios t{};
+    if (!tty_ || ::tcgetattr(fd_, &t) != 0) return;
+    const bool marked = (t.c_iflag & PARMRK) != 0;
+    if (marked != errorsMarked_) decoder_.reset();
+    errorsMarked_ = marked;
 }
 
 // Sets the line and reads it back: what the tty did not take is a refusal, even when tcsetattr
@@ -268,7 +306,7 @@ void LinuxPort::pumpInput() {
         uint8_t chunk[4096];
         const ssize_t n = ::read(fd_, chunk, std::min(sizeof chunk, core_.room()));
         if (n > 0) {
-            core_.receive(chunk, static_cast<size_t>(n));
+            receive(chunk, static_cast<size_t>(n));
             if (!tty_) {
                 nextUntimedRead_ = SteadyClock::now() + kUntimedReadInterval;
                 return;
@@ -284,6 +322,72 @@ void LinuxPort::pumpInput() {
         if (n == 0 || errno == EAGAIN || errno == EINTR) return;
         hangUp();
     }
+}
+
+// Bytes as the tty handed them over: the program gets them as the DCB's parity check wants
+// them, as the tty itself gave them before error marking (an error byte as NUL when checking,
+// as received otherwise; a break as NUL); the traffic stream gets them with their errors.
+void LinuxPort::receive(const uint8_t* bytes, size_t count) {
+    decoded_.resize(ParmrkDecoder::maxItems(count));
+    size_t items = 0;
+    if (errorsMarked_) {
+        items = decoder_.decode(bytes, count, decoded_.data());
+    } else {
+        for (; items < count; ++items) decoded_[items] = {bytes[items], ParmrkDecoder::kData};
+    }
+    serial_icounter_struct now{};
+    const bool counted = trafficCountsKnown_ && ::ioctl(fd_, TIOCGICOUNT, &now) == 0;
+    if (counted) {
+        unshown_.parity += static_cast<uint32_t>(now.parity - trafficCounts_.parity);
+        unshown_.frame += static_cast<uint32_t>(now.frame - trafficCounts_.frame);
+        unshown_.breaks += static_cast<uint32_t>(now.brk - trafficCounts_.brk);
+    }
+
+    const int64_t time = trafficClockUs();
+    const bool checkParity = (core_.dcb().Flags & kDcbParity) != 0;
+    data_.clear();
+    entries_.clear();
+    for (size_t i = 0; i < items; ++i) {
+        const ParmrkDecoder::Item item = decoded_[i];
+        // FF 00 00 is a break or a NUL received with an error: the counters tell which.
+        const bool errorNul = item.kind == ParmrkDecoder::kBreak && unshown_.breaks == 0 &&
+                              unshown_.parity + unshown_.frame > 0;
+        if (item.kind == ParmrkDecoder::kData) {
+            data_.push_back(item.value);
+            entries_.push_back({time, item.value, 0});
+        } else if (item.kind == ParmrkDecoder::kBadByte || errorNul) {
+            data_.push_back(checkParity ? 0 : item.value);
+            entries_.push_back({time, item.value, takeByteError()});
+        } else {
+            if (unshown_.breaks > 0) --unshown_.breaks;
+            data_.push_back(0);
+            entries_.push_back({time, 0, kTrafficBreak});
+        }
+    }
+    // Lost bytes have no place in the data: they are marked where they came to light.
+    if (counted) {
+        if (now.overrun != trafficCounts_.overrun) entries_.push_back({time, 0, kTrafficOverrun});
+        if (now.buf_overrun != trafficCounts_.buf_overrun)
+            entries_.push_back({time, 0, kTrafficQueueOverflow});
+        trafficCounts_ = now;
+    }
+    core_.receive(data_.data(), data_.size());
+    traffic()->append(entries_.data(), entries_.size());
+}
+
+// Which error a byte the tty marked had. The kernel counts each bad byte once (as a parity
+// error when it has both); when the counts leave it open, or there are none (a pseudo-terminal,
+// a driver without counters), the byte gets both marks.
+uint8_t LinuxPort::takeByteError() {
+    const bool parity = unshown_.parity > 0;
+    const bool frame = unshown_.frame > 0;
+    if (parity) {
+        --unshown_.parity;
+    } else if (frame) {
+        --unshown_.frame;
+    }
+    if (parity != frame) return parity ? kTrafficParityError : kTrafficFramingError;
+    return kTrafficParityError | kTrafficFramingError;
 }
 
 // An I/O error or a hang-up on a tty: the device is gone (the far end of a pseudo-terminal
@@ -389,6 +493,8 @@ int LinuxPort::purgeComm(uint32_t flags) {
     if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) {
         core_.clearInput();
         ::tcflush(fd_, TCIFLUSH);
+        unshown_ = {};  // their bytes are gone with the rest
+        decoder_.reset();
         signal(kickFd_);
     }
     if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) ::tcflush(fd_, TCOFLUSH);
@@ -473,12 +579,12 @@ int LinuxPort::getCommModemStatus(uint32_t& status) {
     return 0;
 }
 
-// Only a serial driver answers TIOCGSERIAL; such a port is an RS-232 port.
+// Every tty is a serial line to the program: a UART's driver, a USB adapter (whose driver may
+// not answer TIOCGSERIAL) and a pseudo-terminal standing in for a cable all take the same
+// termios line settings. Any other device has no comm configuration at all.
 int LinuxPort::getProviderSubType(int32_t& type) {
-    std::shared_lock fdGuard(fdLock_);
     if (closed_) return EBADF;
-    serial_struct info{};
-    if (::ioctl(fd_, TIOCGSERIAL, &info) != 0) return errno;
+    if (!tty_) return ENOTTY;
     type = PST_RS232;
     return 0;
 }

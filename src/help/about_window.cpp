@@ -45,7 +45,10 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
     RichEdit1->setGeometry(8, 73, 281, 157);
     RichEdit1->setFrameShape(QFrame::NoFrame);
     RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    RichEdit1->setBackgroundRole(QPalette::Window);
+    // The text is drawn on the view's base colour, which is white unless it is the grey face.
+    QPalette face = RichEdit1->palette();
+    face.setColor(QPalette::Base, face.color(QPalette::Window));
+    RichEdit1->setPalette(face);
     QStringList lines;
     for (const std::string& line : aboutText()) lines << QString::fromStdString(line);
     RichEdit1->setPlainText(lines.join(QLatin1Char('\n')));

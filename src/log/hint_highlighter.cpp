@@ -15,15 +15,18 @@ namespace {
 using widgets::HintLook;
 
 // Changes the palette only when a colour differs: most ticks change nothing, and a new
-// palette repaints the control.
+// palette repaints the control. The disabled colours stay the style's, so a control that is
+// disabled (the write buttons under the input lock) still looks disabled.
 void setColour(QWidget& control, std::initializer_list<QPalette::ColorRole> roles,
                const QColor& colour) {
     QPalette palette = control.palette();
     bool changed = false;
     for (QPalette::ColorRole role : roles) {
-        if (palette.color(role) == colour) continue;
-        palette.setColor(role, colour);
-        changed = true;
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            if (palette.color(group, role) == colour) continue;
+            palette.setColor(group, role, colour);
+            changed = true;
+        }
     }
     if (changed) control.setPalette(palette);
 }

@@ -61,10 +61,13 @@ QLineEdit* makeBox(QWidget* parent, std::string_view name, const QString& text) 
     return box;
 }
 
+// A box that only shows what the poll reads: a click still selects its text for copying, but
+// Tab passes it by for the controls that take input.
 QLineEdit* makeReadBack(QWidget* parent, std::string_view name, const QString& text) {
     QLineEdit* box = makeBox(parent, name, text);
     box->setReadOnly(true);
     box->setCursor(Qt::ArrowCursor);
+    box->setFocusPolicy(Qt::ClickFocus);
     return box;
 }
 
@@ -278,7 +281,14 @@ void RegisterMonitor::buildBasePortGroup(QWidget* page) {
 
     ComboBox1 = new QComboBox(group);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setEditable(true);
+    // When the box's editor finishes editing (it loses the focus, its list opens, Enter) and its
+    // text equals an item, the combo box reports that item as activated although nobody picked
+    // it. The editor's own signal brackets that report: the combo box connects to it when it is
+    // given the editor, so it runs between the two connections below.
+    auto* presetEditor = new QLineEdit(ComboBox1);
+    connect(presetEditor, &QLineEdit::editingFinished, this, [this] { editorFinishing_ = true; });
+    ComboBox1->setLineEdit(presetEditor);
+    connect(presetEditor, &QLineEdit::editingFinished, this, [this] { editorFinishing_ = false; });
     // Every keystroke is evaluated as typed: no completion may turn "C" into "COM1", and Enter
     // must not add the typed text to the list.
     ComboBox1->setCompleter(nullptr);
@@ -334,8 +344,10 @@ void RegisterMonitor::buildBasePortGroup(QWidget* page) {
     connect(Edit1, &QLineEdit::textChanged, this, run(&RegisterMonitor::Edit1Change));
     connect(Edit2, &QLineEdit::textChanged, this, run(&RegisterMonitor::Edit2Change));
     // A pick from the list (even of the item shown) and a keystroke in the box are changes;
-    // the program's own setEditText is not.
-    connect(ComboBox1, &QComboBox::activated, this, run(&RegisterMonitor::ComboBox1Change));
+    // the program's own setEditText and the editor's finishing are not.
+    connect(ComboBox1, &QComboBox::activated, this, [this] {
+        if (!editorFinishing_) widgets::runCommand([this] { ComboBox1Change(); });
+    });
     connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this,
             run(&RegisterMonitor::ComboBox1Change));
     connect(SpeedButton24, &QToolButton::clicked, this, run(&RegisterMonitor::SpeedButton24Click));
@@ -410,7 +422,7 @@ void RegisterMonitor::updateLights() {
         const bool lit = uartPreset_ && (readRegister(row.offset) >> row.bit & 1);
         const QColor& shown = lit ? litColours_[i] : off;
         if (shownLights_[i] == shown.rgba()) continue;
-        setLight(lights_[i], shown);
+        setLight(lights_[i], shown, lit);
         shownLights_[i] = shown.rgba();
     }
 }

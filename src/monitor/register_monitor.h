@@ -174,6 +174,8 @@ private:
     QLineEdit* Edit1 = nullptr;
     QLineEdit* Edit2 = nullptr;
     QComboBox* ComboBox1 = nullptr;
+    // While ComboBox1's editor reports the end of an edit: an activation then is no pick.
+    bool editorFinishing_ = false;
     bool uartPreset_ = false;
     QToolButton* SpeedButton24 = nullptr;
     QCheckBox* CheckBox2 = nullptr;

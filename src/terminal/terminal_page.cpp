@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QToolBar>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <limits>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -143,7 +145,11 @@ const std::array<LineSetting, 5>& lineSettings() {
           comm::br9600, comm::br14400, comm::br19200, comm::br38400, comm::br56000, comm::br57600,
           comm::br115200, comm::br128000, comm::br256000, -1},
          "Скорость: ",
-         [](comm::TComm& c, int v) { c.SetBaudRate(static_cast<comm::TBaudrate>(v)); }},
+         // A pick from the list ends a typed speed.
+         [](comm::TComm& c, int v) {
+             c.SetBaudRate(static_cast<comm::TBaudrate>(v));
+             c.SetCustomBaudRate(0);
+         }},
         {"ComboBox3",
          "Биты данных",
          "8",
@@ -179,6 +185,16 @@ const std::array<LineSetting, 5>& lineSettings() {
 // Said after the box's text when its position names no setting.
 constexpr const char* kSettingKept = " (не применено, оставлено прежнее)";
 
+// A speed typed into the speed box: a whole number of bits per second, with the real rate in
+// brackets after it that the box itself may show ("115200 (115384)"). 0 when it is none.
+uint32_t typedBitsPerSecond(const QString& text) {
+    static const QRegularExpression kSpeed(QStringLiteral(R"(^\s*(\d{1,10})\s*(\(\d*\))?\s*$)"));
+    const QRegularExpressionMatch match = kSpeed.match(text);
+    if (!match.hasMatch()) return 0;
+    const qulonglong rate = match.captured(1).toULongLong();
+    return rate <= std::numeric_limits<uint32_t>::max() ? static_cast<uint32_t>(rate) : 0;
+}
+
 }  // namespace
 
 TerminalMemo::TerminalMemo(const QString& objectName, int maximumLines, QWidget* parent)
@@ -201,6 +217,9 @@ TerminalPage::TerminalPage(QMainWindow* form, QWidget* page, monitor::RegisterMo
     Comm1_.SetMonitorEvents(comm::TCommEventTypes::all());
     Comm1_.SetOptions(comm::TCommOptions::all());
     Comm1_.SetFlowControl(comm::fcCTS);
+    // The boxes' initial texts name these settings.
+    for (int setting = 0; setting < static_cast<int>(shownOrdinals_.size()); ++setting)
+        shownOrdinals_[static_cast<size_t>(setting)] = componentOrdinal(setting);
     reconnect_ = new PortReconnect(
         ports::PortWatcher::shared(), [this](const std::string& name) { return reopen(name); },
         this);
@@ -301,6 +320,12 @@ void TerminalPage::buildGroup(QWidget* page) {
     SpeedButton4 = newButton("SpeedButton4", "XON", "XON");
     SpeedButton3 = newButton("SpeedButton3", "BRK", "BRK");
     SpeedButton1 = newButton("SpeedButton1", "OPEN", "Подключиться к порту");
+    // Beside the specified buttons, after them: the window with every byte of the port.
+    dataViewButton_ = new QToolButton(toolBar);
+    dataViewButton_->setObjectName(QStringLiteral("DataViewButton"));
+    dataViewButton_->setText(QStringLiteral("HEX"));
+    setHint(dataViewButton_, tr("Окно данных порта"));
+    toolBar->addWidget(dataViewButton_);
     QPalette maroon = SpeedButton2->palette();
     maroon.setColor(QPalette::ButtonText, QColor(128, 0, 0));
     SpeedButton2->setPalette(maroon);
@@ -334,6 +359,8 @@ void TerminalPage::buildGroup(QWidget* page) {
     connect(SpeedButton2, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton2Click));
     connect(SpeedButton3, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton3Click));
     connect(SpeedButton4, &QToolButton::clicked, this, run(&TerminalPage::SpeedButton4Click));
+    // Enter in the text box sends it, as SEND does.
+    connect(Edit43, &QLineEdit::returnPressed, SpeedButton2, &QToolButton::click);
 }
 
 // A pick from the list hands over its position; a typed text has none.
@@ -347,7 +374,7 @@ QComboBox* TerminalPage::newLineSettingBox(int setting, QWidget* parent) {
     const int shown = box->findText(utf8Text(table.initialText), Qt::MatchExactly);
     box->setCurrentIndex(shown);
     if (shown < 0) box->setEditText(utf8Text(table.initialText));
-    acceptedSettingTexts_[static_cast<size_t>(setting)] = box->currentText();
+    if (setting == kBaudRate) shownSpeedText_ = box->currentText();
     setHint(box, utf8Text(table.hint));
     // In the order of the settings table.
     static constexpr std::array<void (TerminalPage::*)(int), 5> kChangeHandlers = {
@@ -358,8 +385,14 @@ QComboBox* TerminalPage::newLineSettingBox(int setting, QWidget* parent) {
     connect(box, &QComboBox::activated, this, [this, change](int position) {
         widgets::runCommand([this, change, position] { (this->*change)(position); });
     });
-    connect(box->lineEdit(), &QLineEdit::textEdited, this,
-            [this, change] { widgets::runCommand([this, change] { (this->*change)(-1); }); });
+    if (setting == kBaudRate) {
+        // A speed is typed digit by digit: it is set when the typing ends, not at each key.
+        connect(box->lineEdit(), &QLineEdit::editingFinished, this,
+                [this] { widgets::runCommand([this] { ComboBaudrateTyped(); }); });
+    } else {
+        connect(box->lineEdit(), &QLineEdit::textEdited, this,
+                [this, change] { widgets::runCommand([this, change] { (this->*change)(-1); }); });
+    }
     return box;
 }
 
@@ -419,7 +452,7 @@ void TerminalPage::lightStep() {
     if (Comm1_.IsOpen()) {
         for (const LightBit& light : kLightBits) {
             const bool lit = (monitor_.readRegister(light.offset) & light.bit) != 0;
-            setLight(lights_[light.light], lit ? colour(light.lit) : unlit());
+            setLight(lights_[light.light], lit ? colour(light.lit) : unlit(), lit);
         }
         closedLightsShown_ = 0;
         return;
@@ -427,44 +460,20 @@ void TerminalPage::lightStep() {
     const QColor off = unlit();
     if (off.rgba() == closedLightsShown_) return;
     for (LightIndex light : {kRtsLight, kDtrLight, kXonLight, kBrkLight})
-        setLight(lights_[light], off);
+        setLight(lights_[light], off, false);
     closedLightsShown_ = off.rgba();
 }
 
 void TerminalPage::SpeedButton1Click() {
     // While the page waits for an unplugged port the port is closed, but the page is connected.
     if (!Comm1_.IsOpen() && !reconnect_->waiting()) {
-        Comm1_.SetDeviceName(ComboBox2->currentText().toStdString());
-        try {
-            Comm1_.Open();
-        } catch (const comm::ECommError& error) {
-            noteBusyPort(error);
-            throw;
-        }
-        if (speakerOn() && Comm1_.IsOpen()) hooks_.sound(500, 200);
-        const QString name = deviceName();
-        statusPanel2_->setText(QStringLiteral("UART - подключен к : ") + name);
-        rtsAtOpen_ = menuChecked(menu_.NRTS);
-        dtrAtOpen_ = menuChecked(menu_.NDTR);
-        if (rtsAtOpen_) Comm1_.SetRts(true);
-        if (dtrAtOpen_) Comm1_.SetDtr(true);
-        reconnect_->opened(Comm1_.DeviceName());
-        Memo1->appendLine(QStringLiteral("Подключено к : ") + name);
-        hooks_.appendLog(monitor::LogPane::Left,
-                         {QString(), QStringLiteral(" Подключено к : ") + name});
-        hooks_.appendLog(monitor::LogPane::Right,
-                         {QString(), QStringLiteral(" Подключено к : ") + name, QString()});
-        Memo1->appendLine(QString::fromStdString(comm::ProviderTypeName(Comm1_.ProviderType())));
-        setLight(lights_[kXonLight], colour(monitor::kLime));
-        closedLightsShown_ = 0;
-        SpeedButton1->setText(QStringLiteral("CLOSE"));
-        ComboBox2->setEnabled(false);
-        setHint(SpeedButton1, QStringLiteral("Отключиться от порта"));
+        connectPort();
         return;
     }
     reconnect_->stop();
     Comm1_.Close();
     if (speakerOn() && !Comm1_.IsOpen()) hooks_.sound(800, 150);
+    showComponentLine();
     const QString name = deviceName();
     // "oтключён" begins with a Latin o in the status bar, "Oтключён" with a Latin O in the left
     // pane; the other two notes are all Cyrillic.
@@ -476,6 +485,49 @@ void TerminalPage::SpeedButton1Click() {
     SpeedButton1->setText(QStringLiteral("OPEN"));
     ComboBox2->setEnabled(true);
     setHint(SpeedButton1, QStringLiteral("Подключиться к порту"));
+}
+
+// Whatever fails while connecting leaves the port closed (the component closes a port it could
+// not set up; one whose RTS or DTR cannot be raised is closed here) and the status bar as it
+// was, so the button, the status bar and the component always agree whether a port is
+// connected. Either way the boxes then show the line the component holds, which follows what
+// the port took.
+void TerminalPage::connectPort() {
+    const QString statusBefore = statusPanel2_->text();
+    try {
+        Comm1_.SetDeviceName(ComboBox2->currentText().toStdString());
+        try {
+            Comm1_.Open();
+        } catch (const comm::ECommError& error) {
+            noteBusyPort(error);
+            throw;
+        }
+        if (speakerOn() && Comm1_.IsOpen()) hooks_.sound(500, 200);
+        statusPanel2_->setText(QStringLiteral("UART - подключен к : ") + deviceName());
+        rtsAtOpen_ = menuChecked(menu_.NRTS);
+        dtrAtOpen_ = menuChecked(menu_.NDTR);
+        if (rtsAtOpen_) Comm1_.SetRts(true);
+        if (dtrAtOpen_) Comm1_.SetDtr(true);
+    } catch (...) {
+        Comm1_.Close();
+        statusPanel2_->setText(statusBefore);
+        showComponentLine();
+        throw;
+    }
+    showComponentLine();
+    reconnect_->opened(Comm1_.DeviceName());
+    const QString name = deviceName();
+    Memo1->appendLine(QStringLiteral("Подключено к : ") + name);
+    hooks_.appendLog(monitor::LogPane::Left,
+                     {QString(), QStringLiteral(" Подключено к : ") + name});
+    hooks_.appendLog(monitor::LogPane::Right,
+                     {QString(), QStringLiteral(" Подключено к : ") + name, QString()});
+    Memo1->appendLine(QString::fromStdString(comm::ProviderTypeName(Comm1_.ProviderType())));
+    setLight(lights_[kXonLight], colour(monitor::kLime), true);
+    closedLightsShown_ = 0;
+    SpeedButton1->setText(QStringLiteral("CLOSE"));
+    ComboBox2->setEnabled(false);
+    setHint(SpeedButton1, QStringLiteral("Отключиться от порта"));
 }
 
 void TerminalPage::SpeedButton2Click() {
@@ -503,7 +555,7 @@ void TerminalPage::SpeedButton4Click() {
     if (!Comm1_.IsOpen()) return;
     const bool on = flipState(SpeedButton4);
     Comm1_.SetXon(on);
-    setLight(lights_[kXonLight], on ? colour(monitor::kLime) : unlit());
+    setLight(lights_[kXonLight], on ? colour(monitor::kLime) : unlit(), on);
     closedLightsShown_ = 0;
     hooks_.confirmTone(1300, 50);
 }
@@ -525,36 +577,116 @@ void TerminalPage::ComboBox6Change(int position) {
 }
 
 // A position that names no setting (an empty item, a typed text) leaves the component as it
-// was, and the line says so.
+// was, and the line says so. After a setting the port refused, the boxes show the line the
+// component kept, which is the port's.
 void TerminalPage::lineSettingChange(int setting, int position) {
     const LineSetting& table = lineSettings()[static_cast<size_t>(setting)];
-    const QString line =
-        utf8Text(table.prefix) + lineSettingBoxes_[static_cast<size_t>(setting)]->currentText();
+    QComboBox* box = lineSettingBoxes_[static_cast<size_t>(setting)];
     const bool named = position >= 0 && position < static_cast<int>(table.ordinals.size()) &&
                        table.ordinals[static_cast<size_t>(position)] >= 0;
     if (!named) {
-        Memo1->appendLine(line + utf8Text(kSettingKept));
+        Memo1->appendLine(utf8Text(table.prefix) + box->currentText() + utf8Text(kSettingKept));
+        return;
+    }
+    const int ordinal = table.ordinals[static_cast<size_t>(position)];
+    shownOrdinals_[static_cast<size_t>(setting)] = ordinal;
+    if (setting == kBaudRate) {
+        shownTypedRate_ = 0;
+        shownSpeedText_ = box->itemText(position);
+    }
+    try {
+        table.apply(Comm1_, ordinal);
+    } catch (...) {
+        showComponentLine();
+        throw;
+    }
+    showComponentLine();
+    Memo1->appendLine(utf8Text(table.prefix) + box->currentText());
+}
+
+// The typing in the speed box has ended (Enter, or the box left; Qt may say so twice). The
+// text the box already shows changes nothing; an item's text is a pick of that item; a number
+// of bits per second is set as it is (the port may refuse it, as any setting); anything else is
+// a typed text the component does not take, and the box goes back to the speed it has.
+void TerminalPage::ComboBaudrateTyped() {
+    QComboBox* box = lineSettingBoxes_[kBaudRate];
+    const QString text = box->currentText();
+    if (text == shownSpeedText_ + realSpeedSuffix()) return;
+    const int item = box->findText(text.trimmed(), Qt::MatchExactly);
+    if (item >= 0) {
+        const QSignalBlocker quiet(box);
+        box->setCurrentIndex(item);
+        ComboBaudrateChange(item);
+        return;
+    }
+    const uint32_t rate = typedBitsPerSecond(text);
+    if (rate == 0) {
+        ComboBaudrateChange(-1);
+        showComponentLine();
         return;
     }
     try {
-        table.apply(Comm1_, table.ordinals[static_cast<size_t>(position)]);
+        Comm1_.SetCustomBaudRate(rate);
     } catch (...) {
-        showAcceptedSetting(setting);
+        showComponentLine();
         throw;
     }
-    acceptedSettingTexts_[static_cast<size_t>(setting)] =
-        lineSettingBoxes_[static_cast<size_t>(setting)]->currentText();
-    Memo1->appendLine(line);
+    showComponentLine();
+    Memo1->appendLine(utf8Text(lineSettings()[kBaudRate].prefix) + box->currentText());
 }
 
-// The port refused the pick and kept its line as it was, so the box goes back to the item that
-// line was set from rather than show a setting the port does not have.
-void TerminalPage::showAcceptedSetting(int setting) {
-    QComboBox* box = lineSettingBoxes_[static_cast<size_t>(setting)];
-    const QString& accepted = acceptedSettingTexts_[static_cast<size_t>(setting)];
-    const QSignalBlocker quiet(box);
-    box->setCurrentIndex(box->findText(accepted, Qt::MatchExactly));
-    box->setEditText(accepted);
+int TerminalPage::componentOrdinal(int setting) const {
+    switch (setting) {
+        case kBaudRate:
+            return Comm1_.BaudRate();
+        case kDatabits:
+            return Comm1_.Databits();
+        case kStopbits:
+            return Comm1_.Stopbits();
+        case kParity:
+            return Comm1_.Parity();
+        default:
+            return Comm1_.FlowControl();
+    }
+}
+
+// Each box that names another value than the component holds shows the component's value (the
+// first item that names it); a box that already names it keeps its text ("RTS" and "CTS" both
+// name the RTS/CTS handshake). The speed box shows a typed speed as its number, and while the
+// port runs at another rate than the one asked, the real one after it in brackets.
+void TerminalPage::showComponentLine() {
+    for (int setting = 0; setting < static_cast<int>(lineSettingBoxes_.size()); ++setting) {
+        QComboBox* box = lineSettingBoxes_[static_cast<size_t>(setting)];
+        const LineSetting& table = lineSettings()[static_cast<size_t>(setting)];
+        const int value = componentOrdinal(setting);
+        int& shown = shownOrdinals_[static_cast<size_t>(setting)];
+        const bool typedSpeedChanged =
+            setting == kBaudRate && Comm1_.CustomBaudRate() != shownTypedRate_;
+        const auto item = std::find(table.ordinals.begin(), table.ordinals.end(), value);
+        if ((value == shown && !typedSpeedChanged) || item == table.ordinals.end()) continue;
+        shown = value;
+        const QSignalBlocker quiet(box);
+        box->setCurrentIndex(static_cast<int>(item - table.ordinals.begin()));
+        if (setting == kBaudRate) shownSpeedText_ = box->currentText();
+    }
+    QComboBox* speedBox = lineSettingBoxes_[kBaudRate];
+    shownTypedRate_ = Comm1_.CustomBaudRate();
+    if (shownTypedRate_ != 0) shownSpeedText_ = QString::number(shownTypedRate_);
+    const QString text = shownSpeedText_ + realSpeedSuffix();
+    if (speedBox->currentText() != text) {
+        const QSignalBlocker quiet(speedBox);
+        if (shownTypedRate_ != 0) speedBox->setCurrentIndex(-1);
+        speedBox->setEditText(text);
+    }
+}
+
+// " (115384)" while the open port runs at another rate than the component asked of it.
+QString TerminalPage::realSpeedSuffix() const {
+    const uint32_t real = Comm1_.ActualBaudRate();
+    const uint32_t asked = Comm1_.CustomBaudRate() != 0 ? Comm1_.CustomBaudRate()
+                                                        : comm::bitsPerSecond(Comm1_.BaudRate());
+    if (real == 0 || real == asked) return {};
+    return QStringLiteral(" (%1)").arg(real);
 }
 
 void TerminalPage::Comm1Break() {

@@ -88,6 +88,8 @@ public:
     const QString& RxLine() const { return RxLine_; }
     // The "?" button; the program connects it to the help text of this page.
     QToolButton& helpButton() const { return *SpeedButton23; }
+    // The "HEX" button after the page's buttons; the program connects it to the data view.
+    QToolButton& dataViewButton() const { return *dataViewButton_; }
     // The page's principal controls, which light up while their hint is shown.
     widgets::HintedControls hintedControls() const;
 
@@ -107,6 +109,8 @@ public:
     void ComboBox4Change(int position);
     void ComboBox5Change(int position);
     void ComboBox6Change(int position);
+    // The speed typed into ComboBaudrate, when the typing has ended.
+    void ComboBaudrateTyped();
 
     void Comm1Break();
     void Comm1Cts();
@@ -123,8 +127,11 @@ private:
     QComboBox* newLineSettingBox(int setting, QWidget* parent);
     void connectMenu();
     void connectEvents();
+    void connectPort();
     void lineSettingChange(int setting, int position);
-    void showAcceptedSetting(int setting);
+    int componentOrdinal(int setting) const;
+    void showComponentLine();
+    QString realSpeedSuffix() const;
     void takeReceived(std::span<const uint8_t> bytes);
     // Opens the port again by this name after its device came back, with the line and the
     // RTS/DTR it had; false (and closed) when it cannot be opened yet.
@@ -149,14 +156,18 @@ private:
     QComboBox* ComboBox2 = nullptr;
     // ComboBaudrate, ComboBox3, ComboBox4, ComboBox5 and ComboBox6.
     std::array<QComboBox*, 5> lineSettingBoxes_{};
-    // What each box showed when the component last took its setting.
-    std::array<QString, 5> acceptedSettingTexts_{};
+    // The ordinal each box's text names; for the speed box also the typed speed it shows (0
+    // for a list item) and its text without the real rate.
+    std::array<int, 5> shownOrdinals_{};
+    uint32_t shownTypedRate_ = 0;
+    QString shownSpeedText_;
     QLineEdit* Edit43 = nullptr;
     QToolButton* SpeedButton1 = nullptr;
     QToolButton* SpeedButton2 = nullptr;
     QToolButton* SpeedButton3 = nullptr;
     QToolButton* SpeedButton4 = nullptr;
     QToolButton* SpeedButton23 = nullptr;
+    QToolButton* dataViewButton_ = nullptr;
     std::array<QLabel*, 5> lights_{};  // StaticText1 to StaticText5
     TerminalMemo* Memo1 = nullptr;
     TerminalMemo* Memo2 = nullptr;

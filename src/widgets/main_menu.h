@@ -31,6 +31,8 @@ struct MainMenu {
     QAction* N26 = nullptr;
     QAction* N27 = nullptr;
     QAction* N28 = nullptr;
+    // Beside the specified menus: the data view window.
+    QAction* DataView = nullptr;
 };
 
 }  // namespace widgets

@@ -2,6 +2,7 @@
 
 #include <QPlainTextEdit>
 
+class QKeyEvent;
 class QMimeData;
 
 namespace widgets {
@@ -10,14 +11,18 @@ namespace widgets {
 // insert reads the first format on offer without asking whether there is one, and the empty
 // clipboard of a fresh X session offers none, which crashes it; a box of plain text has no use
 // for the other formats anyway, so an image or another program's data pastes as nothing.
+//
+// Tab and Shift+Tab move the focus on, as in every other control, so that no box traps the
+// keyboard; Ctrl+Tab types a tab character into a box the user may edit.
 class TextBox : public QPlainTextEdit {
     Q_OBJECT
 public:
-    explicit TextBox(QWidget* parent = nullptr) : QPlainTextEdit(parent) {}
+    explicit TextBox(QWidget* parent = nullptr);
 
 protected:
     bool canInsertFromMimeData(const QMimeData* source) const override;
     void insertFromMimeData(const QMimeData* source) override;
+    void keyPressEvent(QKeyEvent* event) override;
 };
 
 }  // namespace widgets

@@ -285,8 +285,8 @@ TEST_F(MainWindow, MenuBarHasEveryItemWithItsCaptionShortcutAndSeparators) {
     QStringList menus;
     for (const QAction* top : window->menuBar()->actions())
         menus << top->menu()->objectName() + " " + top->text();
-    EXPECT_EQ(menus,
-              QStringList({"N1 Файл", "N8 Правка", "N2 Порт", "N3 Управление", "N4 Помощь"}));
+    EXPECT_EQ(menus, QStringList({"N1 Файл", "N8 Правка", "N2 Порт", "N3 Управление",
+                                  "NData Данные", "N4 Помощь"}));
 
     const auto rows = [&](const char* name) {
         const auto* menu = window->findChild<QMenu*>(QString::fromUtf8(name));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -146,6 +147,7 @@ TEST_F(Start, SplashIsFramelessOnTopAndSizedToItsPicture) {
     EXPECT_TRUE(splash.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(splash.palette().color(QPalette::Window), QColor(Qt::white));
     EXPECT_TRUE(splash.findChild<QTimer*>("Timer1")->isActive());
+    EXPECT_EQ(splash.findChild<QTimer*>("Timer1")->timerType(), Qt::PreciseTimer);
 }
 
 TEST_F(Start, SplashClosesAtItsTimeAndTriesTheDriverAgain) {
@@ -288,6 +290,126 @@ TEST_F(Start, StatusBarShowsEveryTextWhole) {
         check(form.statusPanel(0));
     }
     EXPECT_TRUE(cut.isEmpty()) << cut.join(" | ").toStdString();
+}
+
+// Hints of every length come and go in panel 0, and panel 1 changes its text with the input
+// lock; panels 1 and 2 stay where they are.
+TEST_F(Start, StatusBarPanelsKeepStillAsTheirTextsChange) {
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    const auto places = [&form] {
+        settle();
+        return std::pair(form.statusPanel(1).geometry(), form.statusPanel(2).geometry());
+    };
+    const auto before = places();
+    QStringList moved;
+    for (QWidget* control : form.findChildren<QWidget*>()) {
+        if (control->statusTip().isEmpty()) continue;
+        QStatusTipEvent hint(control->statusTip());
+        QCoreApplication::sendEvent(control, &hint);
+        if (places() != before) moved << control->statusTip();
+    }
+    for (const char* item : {"N25", "N19", "N19", "N25"}) {
+        form.findChild<QAction*>(QString::fromUtf8(item))->trigger();
+        if (places() != before) moved << form.statusPanel(1).text();
+    }
+    EXPECT_TRUE(moved.isEmpty()) << moved.join(" | ").toStdString();
+}
+
+// Under the input lock the sixteen write buttons look disabled, although the hint highlighter
+// gives their captions a colour of its own.
+TEST_F(Start, InputLockGreysTheWriteButtonsCaptions) {
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    form.findChild<QAction*>(QStringLiteral("N25"))->trigger();
+    QTest::qWait(300);
+    const QColor greyed = QApplication::palette().color(QPalette::Disabled, QPalette::ButtonText);
+    ASSERT_NE(greyed, QColor(Qt::black));
+    for (int number = 7; number <= 22; ++number) {
+        const auto* button =
+            form.findChild<QToolButton*>(QStringLiteral("SpeedButton%1").arg(number));
+        ASSERT_NE(button, nullptr);
+        EXPECT_FALSE(button->isEnabled()) << number;
+        EXPECT_EQ(button->palette().color(QPalette::Disabled, QPalette::ButtonText), greyed)
+            << number;
+    }
+}
+
+// With fonts at 150 % the window's layout needs more than the 1600 x 1000 screen: the window
+// still fits the screen, and Tab reaches every control and scrolls it into view, then comes
+// back to where it started, through the log panes, without being kept in one. The focus starts
+// on the first control, not in a log pane. On the terminal page Tab goes as the controls stand,
+// row by row and left to right. Ctrl+Tab types a tab character into a log pane.
+TEST_F(Start, TabReachesEveryControlInReadingOrderWithLargeFonts) {
+    struct LargeFonts {
+        const QFont normal = QApplication::font();
+        LargeFonts() {
+            QFont large = normal;
+            large.setPointSizeF(normal.pointSizeF() * 1.5);
+            QApplication::setFont(large);
+        }
+        ~LargeFonts() { QApplication::setFont(normal); }
+    } largeFonts;
+    const auto program = app::startProgram(host);
+    settle();
+    app::TForm1& form = *program->Form1;
+    const QRect screen = form.screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(form.frameGeometry())) << form.width() << "x" << form.height();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    QWidget* const first = QApplication::focusWidget();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(qobject_cast<app::LogPane*>(first), nullptr) << first->objectName().toStdString();
+
+    QList<QWidget*> walk{first};
+    QStringList hidden;
+    for (int press = 0; press < 500; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        settle();
+        QWidget* control = QApplication::focusWidget();
+        if (control == first) break;
+        walk << control;
+        // A text box's own area is all covered by the view that shows its text.
+        const auto* box = qobject_cast<QAbstractScrollArea*>(control);
+        const QWidget* face = box ? box->viewport() : control;
+        const QPoint centre = face->rect().center();
+        if (!face->visibleRegion().contains(centre) || !screen.contains(face->mapToGlobal(centre)))
+            hidden << control->objectName() + "/" + control->parentWidget()->objectName();
+    }
+    ASSERT_EQ(QApplication::focusWidget(), first) << "Tab never came back";
+    EXPECT_TRUE(hidden.isEmpty()) << hidden.join(" ").toStdString();
+    EXPECT_TRUE(walk.contains(&form.leftLog()));
+    EXPECT_TRUE(walk.contains(&form.rightLog()));
+
+    auto* terminal = form.findChild<QWidget*>(QStringLiteral("GroupBox19"));
+    const auto place = [terminal](const QWidget* control) {
+        return QRect(control->mapTo(terminal, QPoint()), control->size());
+    };
+    QStringList outOfOrder;
+    int terminalStops = 0;
+    const QWidget* previous = nullptr;
+    for (const QWidget* control : walk) {
+        if (!terminal->isAncestorOf(control)) continue;
+        ++terminalStops;
+        if (previous) {
+            const QRect before = place(previous);
+            const QRect here = place(control);
+            const bool below = here.top() > before.bottom();
+            const bool sameRowRight = here.top() <= before.bottom() &&
+                                      here.bottom() >= before.top() && here.left() > before.right();
+            if (!below && !sameRowRight)
+                outOfOrder << previous->objectName() + " > " + control->objectName();
+        }
+        previous = control;
+    }
+    EXPECT_GE(terminalStops, 14);
+    EXPECT_TRUE(outOfOrder.isEmpty()) << outOfOrder.join(", ").toStdString();
+
+    form.leftLog().setFocus();
+    QTest::keyClick(&form.leftLog(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_TRUE(form.leftLog().toPlainText().contains(QLatin1Char('\t')));
 }
 
 // Ctrl+R frees the window's size and Ctrl+R again fits it to its contents, which would be wider

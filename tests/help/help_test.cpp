@@ -1,4 +1,5 @@
 #include <unistd.h>
+#include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -6,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -105,6 +107,14 @@ TEST(AboutWindow, ShowsItsTextAndClosesWithItsButton) {
     ASSERT_TRUE(ok);
     EXPECT_EQ(ok->text(), QStringLiteral("Это хорошо"));
     form.show();
+    // The text stands on the window's grey face: that is the colour most of its pixels have.
+    const QImage shown = text->viewport()->grab().toImage();
+    std::map<QRgb, int> pixels;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) ++pixels[shown.pixel(x, y)];
+    const auto most = std::max_element(pixels.begin(), pixels.end(),
+                                       [](auto& a, auto& b) { return a.second < b.second; });
+    EXPECT_EQ(QColor(most->first), form.palette().color(QPalette::Window));
     QTest::mouseClick(ok, Qt::LeftButton);
     EXPECT_FALSE(form.isVisible());
 }

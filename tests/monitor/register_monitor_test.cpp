@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -85,6 +87,41 @@ TEST_F(MonitorTest, EachLightShowsOnlyItsOwnBitInItsOwnColour) {
     setRegister(4, 0x01);
     tick();
     EXPECT_EQ(lightColour("StaticText21"), QColor(0, 255, 255));
+}
+
+// Seen without colours, by luminance alone, every lit light stands out from its unlit look: it
+// has half as many dark pixels again (the colour alone, through the caption's smoothed edges,
+// adds up to a third). It keeps its size, so lighting it moves nothing.
+TEST_F(MonitorTest, LitLightsStandOutWithoutColour) {
+    activate();
+    // Pixels darker than mid-grey by their luminance (ITU-R BT.709), as the eye weighs the
+    // three primaries.
+    const auto darkPixels = [this](const monitor::LightRow& light) {
+        const QImage picture = child<QLabel>(light.name)->grab().toImage();
+        int dark = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                const QRgb pixel = picture.pixel(x, y);
+                dark += 0.2126 * qRed(pixel) + 0.7152 * qGreen(pixel) + 0.0722 * qBlue(pixel) < 128;
+            }
+        }
+        return dark;
+    };
+    std::map<std::string_view, int> unlitDark;
+    std::map<std::string_view, QSize> unlitSize;
+    host.ports.fill(0);
+    tick();
+    for (const auto& light : kLightRows) {
+        unlitDark[light.name] = darkPixels(light);
+        unlitSize[light.name] = child<QLabel>(light.name)->size();
+    }
+    host.ports.fill(0xFF);
+    tick();
+    for (const auto& light : kLightRows) {
+        ASSERT_NE(lightColour(light.name), unlit()) << light.name;
+        EXPECT_GT(darkPixels(light), unlitDark[light.name] * 3 / 2) << light.name;
+        EXPECT_EQ(child<QLabel>(light.name)->size(), unlitSize[light.name]) << light.name;
+    }
 }
 
 class NonUartPreset : public MonitorTest, public testing::WithParamInterface<const char*> {};
@@ -278,6 +315,44 @@ TEST_F(MonitorTest, TypingSpTimerEvaluatesEveryKeystroke) {
     EXPECT_EQ(monitor->baseAddress(), 64);
     EXPECT_EQ(edit2->text(), "64");
     EXPECT_EQ(edit1->text(), "$040");
+}
+
+// The box reports a change for picks and keystrokes only: leaving it, or opening its list and
+// closing it again without a choice, evaluates nothing, even when its text equals an item.
+TEST_F(MonitorTest, LeavingThePresetBoxOrOpeningItsListEvaluatesNothing) {
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    activate();
+    const auto evaluations = [this] {
+        return std::count_if(log.cbegin(), log.cend(), [](const QString& line) {
+            return line.startsWith(QStringLiteral(" Базовый регистр порта : "));
+        });
+    };
+    combo->lineEdit()->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Delete);
+    QTest::keyClicks(combo->lineEdit(), "COM2");
+    edit1->setFocus();
+    EXPECT_EQ(evaluations(), 5);
+
+    child<QToolButton>("SpeedButton24")->click();
+    combo->lineEdit()->setFocus();
+    edit1->setFocus();
+    EXPECT_EQ(evaluations(), 6);
+
+    combo->showPopup();
+    combo->hidePopup();
+    edit1->setFocus();
+    EXPECT_EQ(evaluations(), 6);
+
+    QSignalSpy picks(combo, &QComboBox::activated);
+    combo->showPopup();
+    QTest::keyClick(combo->view(), Qt::Key_Up);
+    QTest::keyClick(combo->view(), Qt::Key_Return);
+    EXPECT_EQ(picks.count(), 1);
+    EXPECT_EQ(evaluations(), 7);
+    EXPECT_EQ(combo->currentText(), "SOUND");
 }
 
 TEST_F(MonitorTest, NewPortButtonTakesTheTypedHexAddress) {
