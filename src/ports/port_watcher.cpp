@@ -1,11 +1,24 @@
 #include "ports/port_watcher.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 namespace ports {
 
+namespace {
+
+// One device plugged in or pulled out comes as a burst of events (the USB device, its
+// interface, the tty, each of its links): the list is read once the burst is over.
+constexpr int kSettleMs = 10;
+
+}  // namespace
+
 PortWatcher::PortWatcher(const platform::CatalogPlaces& places, QObject* parent)
-    : QObject(parent), places_(places) {
+    : QObject(parent), places_(places), settle_(new QTimer(this)) {
+    settle_->setSingleShot(true);
+    settle_->setTimerType(Qt::PreciseTimer);
+    settle_->setInterval(kSettleMs);
+    connect(settle_, &QTimer::timeout, this, &PortWatcher::refresh);
     watch();
     ports_ = platform::listPorts(places_);
 }
@@ -32,7 +45,7 @@ void PortWatcher::watch() {
     if (watch_->fd() < 0) return;
     notifier_ = new QSocketNotifier(watch_->fd(), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] {
-        if (watch_->takeChanges()) refresh();
+        if (watch_->takeChanges()) settle_->start();
     });
 }
 

@@ -7,6 +7,7 @@
 #include "platform/port_catalog.h"
 
 class QSocketNotifier;
+class QTimer;
 
 namespace ports {
 
@@ -37,6 +38,7 @@ private:
     platform::CatalogPlaces places_;
     std::unique_ptr<platform::PortWatch> watch_;
     QSocketNotifier* notifier_ = nullptr;
+    QTimer* settle_ = nullptr;
     std::vector<platform::PortInfo> ports_;
 };
 
