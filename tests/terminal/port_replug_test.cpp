@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <QMenu>
+#include <QSettings>
 #include <QStandardPaths>
 #include <filesystem>
 
@@ -117,6 +118,31 @@ TEST_F(PortReplug, ClosingWhileWaitingEndsTheWait) {
     plug(back, "A1B2C3");
     QCoreApplication::processEvents();
     EXPECT_FALSE(page->Comm1().IsOpen());
+}
+
+// Waiting switched off: the loss is reported as before and the port stays as it was; the choice
+// is kept in a group of its own in the user's settings file.
+TEST_F(PortReplug, WaitingSwitchedOffIsRememberedAndNothingIsReopened) {
+    child<QAction>("WaitForPort")->setChecked(false);
+    const QSettings stored(QSettings::IniFormat, QSettings::UserScope, "Quillmor", "user");
+    EXPECT_EQ(stored.value("Ports/WaitForReturn").toString(), "false");
+
+    commtest::PseudoTerminal first;
+    const std::string link = plug(first, "A1B2C3");
+    combo("ComboBox2")->setEditText(QString::fromStdString(link));
+    click("SpeedButton1");
+    unplug(first, link);
+    ASSERT_TRUE(pumpUntil([&] {
+        return memoHas("Memo1", qs("Ошибка I/O произошла в течение связи с устройством."));
+    }));
+    commtest::PseudoTerminal back;
+    plug(back, "A1B2C3");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(memoHas(
+        "Memo1", qs("Устройство вернулось, подключено к : ") + QString::fromStdString(link)));
+    EXPECT_EQ(button("SpeedButton1")->text(), "CLOSE");
+    click("SpeedButton1");
+    EXPECT_EQ(button("SpeedButton1")->text(), "OPEN");
 }
 
 // Another program has the port locked, as tio locks it: the opening fails as busy and Memo1
