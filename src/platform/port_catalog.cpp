@@ -97,12 +97,13 @@ std::vector<PortInfo> udevPorts() {
         if (!devnode.empty() && parent && !placeholder) {
             PortInfo port;
             port.device = devnode;
+            // Newer kernels put the serial core's own devices ("ctrl", "port", on the bus
+            // serial-base) between the tty and the device whose driver names the hardware.
             for (udev_device* up = parent; up && port.driver.empty();
-                 up = udev_device_get_parent(up))
-                port.driver = text(udev_device_get_driver(up));
-            // Newer kernels put a "port" device of the serial core between the tty and the
-            // driver that names the hardware.
-            if (port.driver == "port") port.driver.clear();
+                 up = udev_device_get_parent(up)) {
+                if (text(udev_device_get_subsystem(up)) != "serial-base")
+                    port.driver = text(udev_device_get_driver(up));
+            }
             describeUsb(tty, port);
             describeUart(tty, port);
             ports.push_back(std::move(port));
