@@ -134,7 +134,13 @@ const std::vector<MenuEntry>& menuBarEntries() {
            "Окно данных порта",
            "Ctrl+D",
            {},
-           &widgets::MainMenu::DataView}}},
+           &widgets::MainMenu::DataView},
+          {Kind::Command,
+           "NTimeline",
+           "Временная диаграмма",
+           "Ctrl+T",
+           {},
+           &widgets::MainMenu::Timeline}}},
         {Kind::Submenu,
          "N4",
          "Помощь",
@@ -478,13 +484,20 @@ void TForm1::FormActivate() {
 
 void TForm1::FormClose() {
     saveSettings();
-    ConfirmTone(200, 150);
-    ConfirmTone(600, 150);
-    ConfirmTone(400, 150);
+    if (!quietClose_) {
+        ConfirmTone(200, 150);
+        ConfirmTone(600, 150);
+        ConfirmTone(400, 150);
+    }
     terminal_->Close();
     // The poll reads through PortIO1, so it stops before the component goes.
     monitor_->timer()->stop();
     PortIO1_.reset();
+}
+
+void TForm1::closeQuietly() {
+    quietClose_ = true;
+    close();
 }
 
 void TForm1::N25Click() {
@@ -569,7 +582,7 @@ driver::MainWindowLinks TForm1::driverLinks() {
     return {[this] { return PortIO1_.get(); },
             [this](driver::RegisterInput state) { showRegisterInput(state); },
             [this](const QString& caption) { menu_.N19->setText(caption); },
-            [this] { return QString::fromStdString(host_.openFailureReason()); }};
+            [this] { return driver::portTroubleText(host_.openTrouble()); }};
 }
 
 void TForm1::setDriverWindow(driver::TForm5* window) {

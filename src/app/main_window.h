@@ -92,6 +92,9 @@ public:
     void FormShow();
     void FormActivate();
     void FormClose();
+    // Closes the window as its own close does, but without the closing tones: the program is
+    // being told to end from outside (a signal), perhaps by a session that is going away.
+    void closeQuietly();
     // Runs when N25 is triggered. Qt has inverted the item's check mark by then, so this only
     // follows it.
     void N25Click();
@@ -166,6 +169,7 @@ private:
     QElapsedTimer sincePaint_;
     QTimer* paintLater_ = nullptr;
     bool closing_ = false;
+    bool quietClose_ = false;
 };
 
 }  // namespace app

@@ -59,8 +59,11 @@ void TForm4::dismiss() {
     hide();
 }
 
+// The splash stays on top of every window: it goes before FormClose may bring up the modal
+// installer, which it would cover for as long as the user looks at it.
 void TForm4::closeEvent(QCloseEvent* event) {
     event->accept();
+    hide();
     widgets::runCommand([this] { FormClose(); });
 }
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "app/main_window.h"
 #include "app/resources.h"
 #include "app/splash_window.h"
+#include "app/termination_signals.h"
 #include "app/user_settings.h"
 #include "comm/comm.h"
 #include "dataview/data_view_window.h"
@@ -24,6 +26,8 @@
 #include "monitor/register_monitor.h"
 #include "platform/linux_driver_host.h"
 #include "terminal/terminal_page.h"
+#include "timeline/recording.h"
+#include "timeline/timeline_window.h"
 #include "widgets/command.h"
 
 namespace app {
@@ -39,6 +43,36 @@ void installQtTranslations() {
                      QLibraryInfo::path(QLibraryInfo::TranslationsPath));
     static const bool installed = loaded && QCoreApplication::installTranslator(&qtTexts);
     Q_UNUSED(installed);
+}
+
+// The recording runs from here on; its window opens from the menu and keeps its lanes and
+// geometry beside the settings, and counts as one of the program's windows, like the viewer.
+void startTimeline(Program& program) {
+    TForm1* mainWindow = program.Form1.get();
+    const widgets::MainMenu& menu = mainWindow->menu();
+    program.recording = std::make_unique<timeline::Recording>(
+        mainWindow->registerMonitor(),
+        timeline::PortFeed{&mainWindow->terminalPage().Comm1(),
+                           [rts = menu.NRTS] { return rts->isChecked(); },
+                           [dtr = menu.NDTR] { return dtr->isChecked(); }});
+    program.timelineWindow =
+        std::make_unique<timeline::TimelineWindow>(*program.recording, QUILLMOR_VERSION);
+    timeline::TimelineWindow* window = program.timelineWindow.get();
+    {
+        UserSettingsKey key;
+        window->loadSettings(key.settings());
+    }
+    QObject::connect(menu.Timeline, &QAction::triggered, window, [window] {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    });
+    // Written after the main window has saved its three values.
+    QObject::connect(mainWindow, &TForm1::closed, window, [window] {
+        UserSettingsKey key;
+        window->saveSettings(key.settings());
+        key.save();
+    });
 }
 
 }  // namespace
@@ -101,10 +135,11 @@ std::unique_ptr<Program> startProgram(platform::DriverHost& host, const StartTra
         dataView->saveSettings(key.settings());
         key.save();
     });
-    // Like the viewer, the data view is one of the program's windows: coming back from it to
-    // the main window is an activation.
-    mainWindow->setProgramWindows(
-        {program->Form2.get(), program->Form3.get(), program->Form5.get(), dataView});
+    startTimeline(*program);
+    // Like the viewer, the data view and the timeline are program windows: coming back from
+    // one of them to the main window is an activation.
+    mainWindow->setProgramWindows({program->Form2.get(), program->Form3.get(), program->Form5.get(),
+                                   dataView, program->timelineWindow.get()});
 
     // The help menu and the log tools work across windows: their texts show in the viewer.
     auto* helpCommands =
@@ -140,8 +175,17 @@ platform::PortBackend portBackendAtStart() {
 
 int runProgram(platform::DriverHost& host, platform::PortBackend backend) {
     comm::usePortBackend(backend);
-    const std::unique_ptr<Program> program = startProgram(host, {}, backend);
+    // Watched from before the windows exist: a signal that comes while they are being made
+    // (the start runs events for the splash) closes the program once its event loop runs.
+    std::unique_ptr<Program> program;
+    bool endRequested = false;
+    const TerminationSignals termination([&program, &endRequested] {
+        endRequested = true;
+        if (program) program->Form1->closeQuietly();
+    });
+    program = startProgram(host, {}, backend);
     QObject::connect(program->Form1.get(), &TForm1::closed, qApp, &QCoreApplication::quit);
+    if (endRequested) QTimer::singleShot(0, program->Form1.get(), &TForm1::closeQuietly);
     return QApplication::exec();
 }
 

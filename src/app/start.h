@@ -7,6 +7,10 @@
 #include "platform/driver_host.h"
 #include "platform/port_backend.h"
 
+namespace timeline {
+class Recording;
+class TimelineWindow;
+}  // namespace timeline
 namespace logs {
 class TForm2;
 }
@@ -30,6 +34,9 @@ class TForm4;
 struct Program {
     Program();
     ~Program();
+    // Outlives the main window, whose monitor and port hand it records until the end.
+    std::unique_ptr<timeline::Recording> recording;
+    std::unique_ptr<timeline::TimelineWindow> timelineWindow;
     std::unique_ptr<TForm4> Form4;
     std::unique_ptr<TForm1> Form1;
     std::unique_ptr<logs::TForm2> Form2;

@@ -284,8 +284,7 @@ void TForm5::connectDriver(bool full) {
     }
     if (!opened) {
         addLine(QStringLiteral("Проблема! Невозможно открыть драйвер! "));
-        if (const QString trouble = mainWindow_.driverTrouble(); !trouble.isEmpty())
-            addLine(trouble);
+        tellTrouble(mainWindow_.driverTrouble());
         return;
     }
     addLine(QStringLiteral("Драйвер успешно открыт "));
@@ -351,9 +350,74 @@ bool TForm5::event(QEvent* event) {
     return QDialog::event(event);
 }
 
+void TForm5::tellTrouble(const QString& trouble) {
+    if (trouble.isEmpty()) return;
+    addLine(trouble);
+    toldTrouble_ = trouble;
+}
+
+// The window comes up by itself when the driver does not open at start: the user is told why
+// at once, not only after trying the install.
 void TForm5::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (!event->spontaneous()) QApplication::beep();
+    if (event->spontaneous()) return;
+    QApplication::beep();
+    if (const QString trouble = mainWindow_.driverTrouble(); trouble != toldTrouble_)
+        tellTrouble(trouble);
+}
+
+QString portTroubleText(const platform::PortTrouble& trouble) {
+    const QString device = utf8Text(trouble.device);
+    const QString head = TForm5::tr("Реальные порты недоступны: ");
+    switch (trouble.obstacle) {
+        case platform::PortObstacle::None:
+            return {};
+        case platform::PortObstacle::NoDevice:
+            return head + TForm5::tr(
+                              "%1 нет в этом ядре или контейнере. В контейнере порты ввода-вывода "
+                              "недоступны: запустите программу на самой машине.")
+                              .arg(device);
+        case platform::PortObstacle::Lockdown:
+            return head + TForm5::tr(
+                              "ядро в режиме блокировки (lockdown: %1) запрещает %2 всем, даже "
+                              "root. Отключите блокировку (её включает, например, Secure Boot) "
+                              "или работайте с имитацией ПК.")
+                              .arg(utf8Text(trouble.detail), device);
+        case platform::PortObstacle::NoRawIo:
+            return head + TForm5::tr(
+                              "у процесса root нет права CAP_SYS_RAWIO (так бывает в "
+                              "контейнере). Запустите программу на самой машине или дайте "
+                              "контейнеру это право.");
+        case platform::PortObstacle::NoHelper:
+            return head + TForm5::tr(
+                              "открыть %1 может только root, а помощник портов не установлен. "
+                              "Установите пакет quillmor (или помощник из сборки, см. README), "
+                              "затем: sudo adduser $USER quillmor, выйдите из системы и "
+                              "войдите снова.")
+                              .arg(device);
+        case platform::PortObstacle::HelperNotSetUp:
+            return head + TForm5::tr(
+                              "помощник портов не настроен: нет группы quillmor. Нажмите "
+                              "«Установ.» или выполните: sudo %1 install.")
+                              .arg(utf8Text(platform::kPortHelperSetup));
+        case platform::PortObstacle::NotInGroup:
+            return head + TForm5::tr(
+                              "вы не в группе quillmor. Выполните: sudo adduser $USER "
+                              "quillmor, затем выйдите из системы и войдите снова.");
+        case platform::PortObstacle::GroupNotActive:
+            return head + TForm5::tr(
+                              "вы в группе quillmor, но этот сеанс начат раньше. Выйдите из "
+                              "системы и войдите снова.");
+        case platform::PortObstacle::HelperFailed:
+            return head + TForm5::tr(
+                              "помощник портов не смог открыть %1 (его причина выведена в "
+                              "стандартный поток ошибок). Нажмите «Установ.», чтобы настроить "
+                              "его заново.")
+                              .arg(device);
+        case platform::PortObstacle::Other:
+            return head + QStringLiteral("%1: %2.").arg(device, utf8Text(trouble.detail));
+    }
+    return {};
 }
 
 }  // namespace driver

@@ -7,6 +7,7 @@
 
 #include "platform/driver_places.h"
 #include "platform/port_helper.h"
+#include "platform/port_trouble.h"
 
 class QLabel;
 class QLineEdit;
@@ -35,9 +36,14 @@ struct MainWindowLinks {
     std::function<void(RegisterInput)> showRegisterInput;
     // The caption of the menu item N19 that opens and closes the driver.
     std::function<void(const QString&)> setN19Caption;
-    // Why the driver did not open, for one more line of the process log; empty: no line.
+    // Why the driver did not open, for one more line of the process log (after a failed
+    // connect, and when the window shows); empty: no line.
     std::function<QString()> driverTrouble = [] { return QString(); };
 };
+
+// Why real ports cannot be reached and what the user can do about it, one line in the
+// window's language; empty when nothing stands in the way.
+QString portTroubleText(const platform::PortTrouble& trouble);
 
 // The places the window works on and the message boxes it shows; tests put their own.
 struct Places {
@@ -99,11 +105,14 @@ private:
     void removeIfPresent(const DriverFamily& family, const std::string& root);
     void connectDriver(bool full);
     bool setUpPortHelper(bool install);
+    void tellTrouble(const QString& trouble);
 
     MainWindowLinks mainWindow_;
     logs::TForm2& viewer_;
     Places places_;
     bool memoHasLines_ = false;
+    // The reason last written into the log, so that showing the window again does not repeat it.
+    QString toldTrouble_;
 
     QLabel* Image1 = nullptr;
     QLineEdit* Edit1 = nullptr;

@@ -1,10 +1,8 @@
 #include "log/viewer_window.h"
 
 #include <QAction>
-#include <QClipboard>
 #include <QColorDialog>
 #include <QFontDialog>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -98,7 +96,6 @@ TForm2::TForm2(Tone confirmTone, QWidget* parent)
     connect(RichEdit1_, &QPlainTextEdit::selectionChanged, this, &TForm2::updateActions);
     connect(RichEdit1_, &QPlainTextEdit::textChanged, this, &TForm2::updateActions);
     connect(RichEdit1_, &QPlainTextEdit::undoAvailable, this, &TForm2::updateActions);
-    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &TForm2::updateActions);
     updateActions();
 }
 
@@ -158,6 +155,13 @@ void TForm2::buildMenu() {
     addActionItem(*N2, "N12", *EditSelectAll1);
     N2->addSeparator()->setObjectName(QStringLiteral("N17"));
     addActionItem(*N2, "N13", *EditUndo1);
+    // Whether the clipboard holds text is asked only here, where the answer is shown, never
+    // when another program changes the clipboard: asking means a round trip to that program,
+    // which may be slow or hang, and the window with it. Ctrl+V needs no answer beforehand:
+    // with the action disabled the key reaches the text box, which pastes what there is.
+    EditPaste1->setEnabled(false);
+    connect(N2, &QMenu::aboutToShow, this,
+            [this] { EditPaste1->setEnabled(RichEdit1_->canPaste()); });
 
     QMenu* N3 = MainMenu1->addMenu(QStringLiteral("Вид"));
     N3->setObjectName(QStringLiteral("N3"));
@@ -179,7 +183,6 @@ void TForm2::updateActions() {
     EditCopy1->setEnabled(selected);
     EditCut1->setEnabled(selected);
     EditDelete1->setEnabled(selected);
-    EditPaste1->setEnabled(RichEdit1_->canPaste());
     EditSelectAll1->setEnabled(!RichEdit1_->document()->isEmpty());
     EditUndo1->setEnabled(RichEdit1_->document()->isUndoAvailable());
 }

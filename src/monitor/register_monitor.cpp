@@ -378,8 +378,16 @@ void RegisterMonitor::Timer1Timer() {
         showReadBack(views_[offset].hex, shownHex_[offset], readRegister(offset),
                      [](uint8_t value) { return hexByteText(value); });
     batching_ = true;
-    for (int offset = 0; offset < kRegisterCount; ++offset) updateBitString(offset);
+    uint8_t changed = 0;
+    for (int offset = 0; offset < kRegisterCount; ++offset)
+        if (updateBitString(offset)) changed |= static_cast<uint8_t>(1u << offset);
     flushLog();
+    if (changed && changeObserver_) {
+        std::array<uint8_t, kRegisterCount> values;
+        for (int offset = 0; offset < kRegisterCount; ++offset)
+            values[offset] = static_cast<uint8_t>(shownBits_[offset]);
+        changeObserver_(values, changed);
+    }
     if (terminalLightStep_) terminalLightStep_();
     updateLights();
 }
@@ -393,10 +401,10 @@ void RegisterMonitor::showReadBack(QLineEdit* box, int& shown, uint8_t value, Fo
 
 // Each bit is read on its own, so a bit that changes between the reads can make one string mix
 // two values; the separators are left as the box shows them.
-void RegisterMonitor::updateBitString(int offset) {
+bool RegisterMonitor::updateBitString(int offset) {
     int bits = 0;
     for (int bit = 0; bit < 8; ++bit) bits |= (readRegister(offset) >> bit & 1) << bit;
-    if (shownBits_[offset] == bits) return;
+    if (shownBits_[offset] == bits) return false;
 
     QLineEdit* box = views_[offset].bits;
     const QString current = box->text();
@@ -413,6 +421,7 @@ void RegisterMonitor::updateBitString(int offset) {
         box->setText(head.toString().append(tail));
     }
     shownBits_[offset] = bits;
+    return true;
 }
 
 void RegisterMonitor::updateLights() {

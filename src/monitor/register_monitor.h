@@ -73,6 +73,13 @@ public:
     // The terminal's lights are coloured between the bit strings and the UART lights of each
     // tick; until a step is set, that part of the tick does nothing.
     void setTerminalLightStep(std::function<void()> step) { terminalLightStep_ = std::move(step); }
+    // Told, after each tick in which a bit string changed, the eight registers as the bit
+    // strings show them and which changed (bit N: offset N): the changes the tick found anyway.
+    using ChangeObserver =
+        std::function<void(const std::array<uint8_t, kRegisterCount>& values, uint8_t changed)>;
+    void setChangeObserver(ChangeObserver observer) { changeObserver_ = std::move(observer); }
+    // The preset box names a UART (COM1 to COM4): the lights and the change log apply.
+    bool watchesUart() const { return uartPreset_; }
 
     // "Отслеживать данные", the switch the settings keep.
     QCheckBox& dataControl() const { return *CheckBox2; }
@@ -136,7 +143,8 @@ private:
     // Remembers in shown what the poll last put into box, forgotten (kUnknown) whenever the
     // box's text is set.
     void forgetOnChange(QLineEdit* box, int& shown);
-    void updateBitString(int offset);
+    // Returns whether the bit string changed.
+    bool updateBitString(int offset);
     void writeLog(LogPane pane, const QStringList& lines);
     void flushLog();
     void updateLights();
@@ -146,6 +154,7 @@ private:
     LogHooks log_;
     std::function<void(int, int)> confirmTone_;
     std::function<void()> terminalLightStep_;
+    ChangeObserver changeObserver_;
     QWidget* form_;
 
     int32_t base_ = 0;

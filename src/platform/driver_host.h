@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/port_trouble.h"
+
 namespace platform {
 
 // A system handle as the Windows calls hand it out. kInvalidHandle is INVALID_HANDLE_VALUE,
@@ -85,6 +87,9 @@ public:
     // Why the last open of the driver device failed, in words for the user; empty where the
     // host has nothing to add to the error number.
     virtual std::string openFailureReason() const { return {}; }
+    // The same failure judged for a window that tells the user what to do; no obstacle where
+    // the host cannot tell.
+    virtual PortTrouble openTrouble() const { return {}; }
 };
 
 }  // namespace platform

@@ -1,9 +1,12 @@
 #include "platform/linux_driver_host.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +16,7 @@
 #include <fstream>
 #include <iostream>
 #include <thread>
+#include <vector>
 
 #include "sim/simulated_pc.h"
 
@@ -136,6 +140,64 @@ std::string portDeviceTrouble(const std::string& device, int error,
     }
 }
 
+PortTrouble judgePortAccess(const PortAccessFacts& facts) {
+    const auto trouble = [&facts](PortObstacle obstacle, std::string detail = {}) {
+        return PortTrouble{obstacle, facts.device, std::move(detail)};
+    };
+    switch (facts.error) {
+        case 0:
+            return {};
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return trouble(PortObstacle::NoDevice);
+        case EACCES:
+        case EPERM:
+            break;
+        default:
+            return trouble(PortObstacle::Other, std::strerror(facts.error));
+    }
+    // Lockdown refuses root and helper alike, so nothing else the user could do would help.
+    if (!facts.lockdown.empty()) return trouble(PortObstacle::Lockdown, facts.lockdown);
+    if (facts.runningAsRoot) return trouble(PortObstacle::NoRawIo);
+    if (!facts.helperInstalled) return trouble(PortObstacle::NoHelper);
+    if (!facts.groupExists) return trouble(PortObstacle::HelperNotSetUp);
+    if (!facts.groupActive)
+        return trouble(facts.listedInGroup ? PortObstacle::GroupNotActive
+                                           : PortObstacle::NotInGroup);
+    return trouble(PortObstacle::HelperFailed);
+}
+
+namespace {
+
+constexpr char kPortGroup[] = "quillmor";
+
+PortAccessFacts gatherPortAccessFacts(const LinuxDriverHostConfig& config, int error) {
+    PortAccessFacts facts;
+    facts.device = config.portDevice;
+    facts.error = error;
+    facts.lockdown = activeLockdown(config.lockdownFile);
+    facts.runningAsRoot = ::geteuid() == 0;
+    facts.helperInstalled = ::access(config.portHelper.c_str(), F_OK) == 0;
+    const group* portGroup = ::getgrnam(kPortGroup);
+    if (portGroup == nullptr) return facts;
+    facts.groupExists = true;
+    const gid_t gid = portGroup->gr_gid;
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(0, ::getgroups(0, nullptr))));
+    groups.resize(static_cast<size_t>(
+        std::max(0, ::getgroups(static_cast<int>(groups.size()), groups.data()))));
+    facts.groupActive =
+        ::getegid() == gid || std::find(groups.begin(), groups.end(), gid) != groups.end();
+    if (const passwd* user = ::getpwuid(::getuid())) {
+        facts.listedInGroup = user->pw_gid == gid;
+        for (char** member = portGroup->gr_mem; member && *member; ++member)
+            facts.listedInGroup = facts.listedInGroup || std::strcmp(*member, user->pw_name) == 0;
+    }
+    return facts;
+}
+
+}  // namespace
+
 LinuxDriverHost::LinuxDriverHost(PortBackend backend)
     : LinuxDriverHost(LinuxDriverHostConfig{.backend = backend}) {
     if (const char* helper = std::getenv("QUILLMOR_PORT_HELPER"); helper != nullptr && *helper)
@@ -208,9 +270,11 @@ std::unique_ptr<PortDevice> LinuxDriverHost::openDevice() {
                     portDeviceTrouble(config_.portDevice, error, config_.lockdownFile);
                 if (reason != openFailureReason_) std::cerr << reason << '\n';
                 openFailureReason_ = std::move(reason);
+                openTrouble_ = judgePortAccess(gatherPortAccessFacts(config_, error));
                 return nullptr;
             }
             openFailureReason_.clear();
+            openTrouble_ = {};
             return std::make_unique<PortFileDevice>(fd);
         }
         case PortBackend::None:

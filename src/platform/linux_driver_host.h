@@ -97,6 +97,7 @@ public:
     uint32_t lastError() override;
     // Set when the port device did not open; also said on stderr, once for each new reason.
     std::string openFailureReason() const override { return openFailureReason_; }
+    PortTrouble openTrouble() const override { return openTrouble_; }
 
 private:
     struct Slot {
@@ -116,6 +117,7 @@ private:
     Handle nextSerial_ = 1;
     uint32_t lastError_ = 0;
     std::string openFailureReason_;
+    PortTrouble openTrouble_;
 };
 
 }  // namespace platform

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "sim/pit_speaker.h"
+#include "sim/pty_links.h"
 #include "sim/pty_wire.h"
 #include "sim/uart16550.h"
 #include "sim/wires.h"
@@ -42,20 +42,6 @@ constexpr int kBusyPollMs = 1;
 constexpr int kSaturatedPollMs = 10;
 constexpr int kSleepUntilWoken = -1;
 
-// The publish folder may sit in /tmp: use it only if it is a real folder of our own, so nobody
-// else can plant the links.
-bool privateDirectory(const std::string& dir) {
-    ::mkdir(dir.c_str(), 0700);
-    struct stat st {};
-    if (::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
-        (st.st_mode & 022) == 0)
-        return true;
-    std::fprintf(stderr,
-                 "quillmor: %s is not a private folder of this user; pty links not published\n",
-                 dir.c_str());
-    return false;
-}
-
 }  // namespace
 
 struct SimulatedPc::Impl {
@@ -67,6 +53,7 @@ struct SimulatedPc::Impl {
     std::vector<std::unique_ptr<NullModemCable>> cables;
     std::array<std::unique_ptr<LoopbackPlug>, 4> plugs;
     std::array<std::unique_ptr<PtyWire>, 4> ptys;
+    std::unique_ptr<PtyLinks> links;
 
     std::thread serviceThread;
     std::atomic<bool> stopping{false};
@@ -158,16 +145,11 @@ SimulatedPc::SimulatedPc(const Clock& clock, PcConfig config)
     // modem inputs start, not a change that sets delta bits.
     for (Uart16550& uart : pc.uarts) uart.reset(now);
 
-    if (!config.publishDir.empty() && privateDirectory(config.publishDir)) {
-        for (int n = 0; n < 4; ++n) {
-            if (!pc.ptys[n]) continue;
-            std::string link = config.publishDir + "/com" + std::to_string(n + 1);
-            ::unlink(link.c_str());
-            bool linked = ::symlink(pc.ptys[n]->slavePath().c_str(), link.c_str()) == 0;
-            std::fprintf(stderr, "quillmor: simulated COM%d is on %s%s%s\n", n + 1,
-                         pc.ptys[n]->slavePath().c_str(), linked ? ", linked as " : "",
-                         linked ? link.c_str() : "");
-        }
+    if (!config.publishDir.empty()) {
+        std::vector<std::pair<int, std::string>> published;
+        for (int n = 0; n < 4; ++n)
+            if (pc.ptys[n]) published.emplace_back(n + 1, pc.ptys[n]->slavePath());
+        pc.links = std::make_unique<PtyLinks>(config.publishDir, published, stderr);
     }
 
     if (config.serviceThread && ::pipe2(pc.wakePipe, O_CLOEXEC | O_NONBLOCK) == 0) {

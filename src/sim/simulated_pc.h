@@ -27,7 +27,8 @@ struct PcConfig {
     // Wiring of COM1..COM4.
     Wiring com[4] = {Wiring::NullModemToPartner, Wiring::NullModemToPartner, Wiring::PseudoTerminal,
                      Wiring::PseudoTerminal};
-    // Folder where the pty slave paths are published as links com3, com4 (empty: do not publish).
+    // Folder where the pty slave paths are published as links com3, com4, or names of their
+    // own while another copy holds those (see PtyLinks); empty: do not publish.
     std::string publishDir;
     // Run a service thread that moves bytes between the pseudo-terminals and the UARTs. Tests
     // with a fake clock leave it off and call serviceWires() themselves.

@@ -31,8 +31,9 @@ struct MainMenu {
     QAction* N26 = nullptr;
     QAction* N27 = nullptr;
     QAction* N28 = nullptr;
-    // Beside the specified menus: the data view window.
+    // Beside the specified menus: the data view and the timeline windows.
     QAction* DataView = nullptr;
+    QAction* Timeline = nullptr;
 };
 
 }  // namespace widgets

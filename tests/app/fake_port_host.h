@@ -19,6 +19,8 @@ public:
     int speakerPortWrites = 0;
     int opens = 0;
     uint32_t sleptMs = 0;
+    // What keeps the user from real ports while the driver is missing.
+    platform::PortTrouble trouble;
 
     bool getVersion(uint32_t, platform::OsVersion& version) override {
         version = {1, 4, 0};
@@ -71,6 +73,9 @@ public:
     bool fileExists(const std::string&) override { return false; }
     void sleepMs(uint32_t ms) override { sleptMs += ms; }
     uint32_t lastError() override { return lastError_; }
+    platform::PortTrouble openTrouble() const override {
+        return driverPresent ? platform::PortTrouble{} : trouble;
+    }
 
 private:
     static constexpr platform::Handle kDevice = 0x51;

@@ -160,20 +160,36 @@ TEST_F(Start, SplashClosesAtItsTimeAndTriesTheDriverAgain) {
     EXPECT_EQ(host.opens, opensBefore + 1);
 }
 
-TEST_F(Start, DriverStillMissingWhenTheSplashClosesBringsUpTheInstallerModally) {
+// The installer comes up by itself, uncovered, and says at once why real ports are out of
+// reach and what to do, before the user has pressed anything.
+TEST_F(Start, DriverStillMissingWhenTheSplashClosesBringsUpTheInstallerModallyWithTheReason) {
     host.driverPresent = false;
+    host.trouble = {platform::PortObstacle::NotInGroup, "/dev/port", ""};
     const auto program = app::startProgram(host);
     settle();
     QString modal;
+    bool splashOverIt = true;
+    QString log;
     QTimer::singleShot(0, [&] {
         if (QWidget* dialog = QApplication::activeModalWidget()) {
             modal = dialog->objectName();
+            splashOverIt = program->Form4->isVisible();
+            log = program->Form5->Memo1().toPlainText();
             dialog->close();
         }
     });
     program->Form4->Timer1Timer();
     EXPECT_EQ(modal, "Form5");
+    EXPECT_FALSE(splashOverIt) << "the splash stays on top of the installer";
+    EXPECT_TRUE(log.contains("sudo adduser $USER quillmor") && log.contains("войдите снова"))
+        << log.toStdString();
     EXPECT_FALSE(program->Form5->isVisible());
+    // Shown again from the menu, the window does not repeat what its log already says.
+    QTimer::singleShot(0, [] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) dialog->close();
+    });
+    program->Form1->N20Click();
+    EXPECT_EQ(program->Form5->Memo1().toPlainText(), log);
 }
 
 TEST_F(Start, SplashStaysWhenTheMainWindowIsNotVisible) {

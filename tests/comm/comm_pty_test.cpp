@@ -245,7 +245,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RateCase{comm::br19200, 19200}, RateCase{comm::br38400, 38400},
                       RateCase{comm::br56000, 56000}, RateCase{comm::br57600, 57600},
                       RateCase{comm::br115200, 115200}, RateCase{comm::br128000, 128000},
-                      RateCase{comm::br256000, 256000}));
+                      RateCase{comm::br256000, 256000}),
+    [](const auto& testCase) { return "Baud" + std::to_string(testCase.param.bitsPerSecond); });
 
 // A pseudo-terminal keeps only 8-bit words without parity, so the mapping is checked on the
 // termios record itself.

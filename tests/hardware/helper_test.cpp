@@ -40,8 +40,13 @@ gid_t quillmorGroup() {
     std::ifstream in("/etc/group");
     std::stringstream lines;
     lines << in.rdbuf() << "quillmor:x:4242:\n";
-    std::ofstream("/tmp/quillmor-helper/group") << lines.str();
-    EXPECT_EQ(::mount("/tmp/quillmor-helper/group", "/etc/group", nullptr, MS_BIND, nullptr), 0)
+    // The first case to ask comes before any helper is installed, so the folder may not be there.
+    const fs::path copy = kHelper.parent_path() / "group";
+    fs::create_directories(copy.parent_path());
+    std::ofstream out(copy);
+    out << lines.str() << std::flush;
+    EXPECT_TRUE(out.good()) << "cannot write " << copy;
+    EXPECT_EQ(::mount(copy.c_str(), "/etc/group", nullptr, MS_BIND, nullptr), 0)
         << std::strerror(errno);
     const group* entry = ::getgrnam("quillmor");
     return entry != nullptr ? entry->gr_gid : 0;

@@ -129,10 +129,22 @@ TEST_F(Viewer, EditActionsAreEnabledOnlyWhenTheyCanAct) {
     EXPECT_EQ(enabledEditActions(),
               QStringList({"EditCopy1", "EditCut1", "EditDelete1", "EditSelectAll1"}));
 
+    // The clipboard is asked when the menu that shows the answer opens.
+    QMenu& edit = *viewer.findChild<QMenu*>("N2");
     QGuiApplication::clipboard()->setText(QStringLiteral("x"));
+    emit edit.aboutToShow();
     EXPECT_TRUE(action("EditPaste1").isEnabled());
     QGuiApplication::clipboard()->clear();
+    emit edit.aboutToShow();
     EXPECT_FALSE(action("EditPaste1").isEnabled());
+    // Ctrl+V needs no answer beforehand: text that came after the menu closed is pasted.
+    QGuiApplication::clipboard()->setText(QStringLiteral("DSR "));
+    showActive();
+    box().moveCursor(QTextCursor::Start);
+    QTest::keyClick(&box(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(box().toPlainText(), "DSR RTS 0");
+    viewer.setText(QStringLiteral("RTS 0"));
+    select(0, 3);
 
     box().textCursor().insertText(QStringLiteral("CTS"));
     EXPECT_EQ(enabledEditActions(), QStringList({"EditSelectAll1", "EditUndo1"}));

@@ -37,7 +37,9 @@ INSTANTIATE_TEST_SUITE_P(
                     KnownPreset{"LPT1", 888, "$378"}, KnownPreset{"LPT2", 956, "$3BC"},
                     KnownPreset{"LPT3", 632, "$278"}, KnownPreset{"GAME", 513, "$201"},
                     KnownPreset{"SOUND", 904, "$388"}, KnownPreset{"SP TIMER", 64, "$040"},
-                    KnownPreset{"КЛАВ-РА", 96, "$060"}));
+                    KnownPreset{"КЛАВ-РА", 96, "$060"}),
+    // By the address, which every preset has in Latin letters.
+    [](const auto& testCase) { return "Port" + std::string(testCase.param.hex).substr(1); });
 
 TEST(UnknownPreset, RereadsTheDecimalBoxWithoutWritingIt) {
     for (const char* text : {"", "com1", "COM1 ", "SP TIME"}) {

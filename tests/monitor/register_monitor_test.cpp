@@ -143,7 +143,13 @@ TEST_P(NonUartPreset, DarkensTheLightsUntilAComPortIsChosenAgain) {
     for (const auto& light : kLightRows) EXPECT_NE(lightColour(light.name), unlit()) << light.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Presets, NonUartPreset, testing::Values("LPT1", "НОВЫЙ", ""));
+INSTANTIATE_TEST_SUITE_P(Presets, NonUartPreset, testing::Values("LPT1", "НОВЫЙ", ""),
+                         [](const auto& testCase) {
+                             const std::string text = testCase.param;
+                             return text.empty()     ? std::string("EmptyBox")
+                                    : text == "LPT1" ? text
+                                                     : std::string("NewPortItem");
+                         });
 
 TEST_F(MonitorTest, UnlitLightsFollowTheWindowsButtonColour) {
     activate();

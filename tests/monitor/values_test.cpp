@@ -2,13 +2,40 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace {
 
 using monitor::ConversionError;
 using monitor::parseInteger;
+
+// The name of a case that parses the text: letters and digits as they stand, signs and blanks
+// spelt out, a run of other letters (Cyrillic) as one word.
+std::string spelled(std::string_view text) {
+    static const std::pair<char, const char*> kSigns[] = {{' ', "Blank"},  {'\t', "Tab"},
+                                                          {'+', "Plus"},   {'-', "Minus"},
+                                                          {'$', "Dollar"}, {'.', "Dot"}};
+    if (text.empty()) return "Empty";
+    std::string name;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80) {
+            if (!name.ends_with("NonLatin")) name += "NonLatin";
+        } else if (std::isalnum(byte)) {
+            name += c;
+        } else {
+            const auto* sign = std::find_if(std::begin(kSigns), std::end(kSigns),
+                                            [c](const auto& entry) { return entry.first == c; });
+            name += sign != std::end(kSigns) ? sign->second : "Sign";
+        }
+    }
+    return name;
+}
 
 struct ByteViews {
     int value;
@@ -34,7 +61,10 @@ INSTANTIATE_TEST_SUITE_P(Values, ByteFormats,
                                          ByteViews{10, "$0A", "10", "0 0 0 0 1 0 1 0"},
                                          ByteViews{7, "$07", "7", "0 0 0 0 0 1 1 1"},
                                          ByteViews{255, "$FF", "255", "1 1 1 1 1 1 1 1"},
-                                         ByteViews{100, "$64", "100", "0 1 1 0 0 1 0 0"}));
+                                         ByteViews{100, "$64", "100", "0 1 1 0 0 1 0 0"}),
+                         [](const auto& testCase) {
+                             return "Byte" + std::to_string(testCase.param.value);
+                         });
 
 TEST(AddressText, HexHasAtLeastThreeUpperCaseDigitsAndNegativesShowEight) {
     EXPECT_EQ(monitor::addressHexText(1016), "$3F8");
@@ -80,7 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Parsed{"0x41", 65}, Parsed{"0X41", 65}, Parsed{"x41", 65}, Parsed{"X41", 65},
                     Parsed{"-$10", -16}, Parsed{" +0x1f", 31}, Parsed{"2147483647", INT_MAX},
                     Parsed{"-2147483648", INT_MIN}, Parsed{"$7FFFFFFF", INT_MAX},
-                    Parsed{"-$80000000", INT_MIN}, Parsed{"00000000000000000009", 9}));
+                    Parsed{"-$80000000", INT_MIN}, Parsed{"00000000000000000009", 9}),
+    [](const auto& testCase) { return spelled(testCase.param.text); });
 
 class ParseGarbage : public testing::TestWithParam<const char*> {};
 
@@ -92,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(NotIntegers, ParseGarbage,
                          testing::Values("", "   ", "-", "+", "$", "0x", "x", "3F8", "12 ", "1 2",
                                          "--1", "+-1", "$-1", "1.5", "abc", "$G", "0x1G", "НОВЫЙ",
                                          "2147483648", "-2147483649", "$80000000", "$FFFFFFFF",
-                                         "99999999999999999999999"));
+                                         "99999999999999999999999"),
+                         [](const auto& testCase) { return spelled(testCase.param); });
 
 TEST(ConversionError, IsAStandardExceptionSoTheCommandWrapperCatchesIt) {
     try {

@@ -23,7 +23,9 @@ namespace fs = std::filesystem;
 using platform::Handle;
 using platform::kInvalidHandle;
 using platform::LinuxDriverHost;
+using platform::PortAccessFacts;
 using platform::PortBackend;
+using platform::PortObstacle;
 
 const std::string kVxd = "\\\\.\\zevado.vxd";
 const std::string kUnknownWarning =
@@ -372,6 +374,42 @@ TEST_F(LinuxHostOnPortFile, RefusedDeviceIsReachedThroughTheHelpersDescriptor) {
         EXPECT_FALSE(alone.OpenDriver()) << helper;
         EXPECT_EQ(alone.LastError, static_cast<uint32_t>(EACCES)) << helper;
     }
+}
+
+// What the user is told to do follows from who they are: the advice for a user outside the
+// group would not help a member whose session began before joining, and none helps under
+// lockdown.
+TEST(PortAccess, EachObstacleFollowsFromWhatWasFound) {
+    const auto judged = [](const PortAccessFacts& facts) {
+        return platform::judgePortAccess(facts).obstacle;
+    };
+    PortAccessFacts facts;
+    facts.device = "/dev/port";
+    EXPECT_EQ(judged(facts), PortObstacle::None);
+    facts.error = ENOENT;
+    EXPECT_EQ(judged(facts), PortObstacle::NoDevice);
+
+    PortAccessFacts member = facts;
+    member.error = EACCES;
+    member.helperInstalled = member.groupExists = member.listedInGroup = member.groupActive = true;
+    EXPECT_EQ(judged(member), PortObstacle::HelperFailed);
+    facts = member;
+    facts.groupActive = false;
+    EXPECT_EQ(judged(facts), PortObstacle::GroupNotActive);
+    facts.listedInGroup = false;
+    EXPECT_EQ(judged(facts), PortObstacle::NotInGroup);
+    facts.groupExists = false;
+    EXPECT_EQ(judged(facts), PortObstacle::HelperNotSetUp);
+    facts.helperInstalled = false;
+    EXPECT_EQ(judged(facts), PortObstacle::NoHelper);
+    facts.runningAsRoot = true;
+    facts.error = EPERM;
+    EXPECT_EQ(judged(facts), PortObstacle::NoRawIo);
+    facts.lockdown = "integrity";
+    EXPECT_EQ(judged(facts), PortObstacle::Lockdown);
+    EXPECT_EQ(platform::judgePortAccess(facts).detail, "integrity");
+    member.lockdown = "confidentiality";
+    EXPECT_EQ(judged(member), PortObstacle::Lockdown) << "a member is refused under lockdown too";
 }
 
 }  // namespace

@@ -258,7 +258,10 @@ TEST_P(UartTrigger, DataInterruptWaitsForTriggerLevel) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, UartTrigger,
                          ::testing::Values(TriggerCase{0x01, 1}, TriggerCase{0x41, 4},
-                                           TriggerCase{0x81, 8}, TriggerCase{0xC1, 14}));
+                                           TriggerCase{0x81, 8}, TriggerCase{0xC1, 14}),
+                         [](const auto& testCase) {
+                             return "TriggerLevel" + std::to_string(testCase.param.level);
+                         });
 
 TEST_F(UartTest, CharacterTimeoutAfterFourQuietCharacterTimesReArmedByReading) {
     program(1, 0x03);
@@ -336,11 +339,14 @@ TEST_P(UartFraming, CharacterSentWithAnotherFrameHasFramingError) {
     EXPECT_EQ(rd(kLsr) & 0x08, garbled ? 0x08 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Frames, UartFraming,
-                         ::testing::Values(std::pair{Frame{12, 0x03}, false},
-                                           std::pair{Frame{6, 0x03}, true},
-                                           std::pair{Frame{12, 0x07}, true},
-                                           std::pair{Frame{12, 0x1B}, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Frames, UartFraming,
+    ::testing::Values(std::pair{Frame{12, 0x03}, false}, std::pair{Frame{6, 0x03}, true},
+                      std::pair{Frame{12, 0x07}, true}, std::pair{Frame{12, 0x1B}, true}),
+    [](const auto& testCase) {
+        const Frame& frame = testCase.param.first;
+        return "Divisor" + std::to_string(frame.divisor) + "Format" + std::to_string(frame.format);
+    });
 
 TEST_F(UartTest, FifoErrorBitsShowWhenTheirCharacterReachesTheTop) {
     wr(kLcr, 0x03);
@@ -481,6 +487,7 @@ TEST_F(UartTest, BacklogBeyondCapacityDropsTheNewestCharacters) {
 }
 
 struct LoopbackCase {
+    const char* name;
     uint8_t mcr;
     uint8_t msrAfterSet;  // inputs and deltas
     uint8_t msrAfterClear;
@@ -497,11 +504,11 @@ TEST_P(UartLoopbackModem, OutputDrivesItsInputWithDelta) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, UartLoopbackModem,
-                         ::testing::Values(LoopbackCase{0x01, 0x22, 0x02},  // DTR -> DSR
-                                           LoopbackCase{0x02, 0x11, 0x01},  // RTS -> CTS
-                                           LoopbackCase{0x04, 0x40, 0x04},  // OUT1 -> RI
-                                           LoopbackCase{0x08, 0x88, 0x08}   // OUT2 -> DCD
-                                           ));
+                         ::testing::Values(LoopbackCase{"DtrToDsr", 0x01, 0x22, 0x02},
+                                           LoopbackCase{"RtsToCts", 0x02, 0x11, 0x01},
+                                           LoopbackCase{"Out1ToRi", 0x04, 0x40, 0x04},
+                                           LoopbackCase{"Out2ToDcd", 0x08, 0x88, 0x08}),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(UartTest, TeriOnlyOnTrailingEdgeOfRing) {
     uart.setModemInputs({.ri = true}, now);

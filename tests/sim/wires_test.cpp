@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -223,6 +224,42 @@ TEST(PseudoTerminalServiceThread, IdleAfterTheFarEndExitsWithoutSpinningAndAWrit
     }
     ::close(fd);
     EXPECT_EQ(got, 'W');
+}
+
+// Two copies of the simulated PC at once, the first finding a link its predecessor left when it
+// died: each copy's links lead to its own pty, and each removes exactly its own at the end.
+TEST(PseudoTerminalLinks, ASecondCopyLinksNamesOfItsOwnAndEachRemovesItsLinksAtTheEnd) {
+    char folderTemplate[] = "/tmp/quillmor-links-XXXXXX";
+    ASSERT_NE(::mkdtemp(folderTemplate), nullptr);
+    const std::string folder = folderTemplate;
+    const std::string com3 = folder + "/com3", com3second = folder + "/com3-2";
+    ASSERT_EQ(::symlink("/dev/pts/999999", com3.c_str()), 0);
+    const auto target = [](const std::string& link) {
+        char path[256];
+        const ssize_t length = ::readlink(link.c_str(), path, sizeof path);
+        return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string("(none)");
+    };
+    sim::FakeClock clock;
+    sim::PcConfig config =
+        wiring(sim::Wiring::Unplugged, sim::Wiring::Unplugged, sim::Wiring::PseudoTerminal);
+    config.publishDir = folder;
+    {
+        auto first = std::make_unique<sim::SimulatedPc>(clock, config);
+        EXPECT_EQ(target(com3), first->ptyPath(3));
+        {
+            sim::SimulatedPc second(clock, config);
+            EXPECT_EQ(target(com3), first->ptyPath(3)) << "the second copy took the first's link";
+            EXPECT_EQ(target(com3second), second.ptyPath(3));
+        }
+        EXPECT_EQ(target(com3second), "(none)");
+        EXPECT_EQ(target(com3), first->ptyPath(3));
+        first.reset();
+        // With the first copy gone, a new one takes the plain names again.
+        sim::SimulatedPc third(clock, config);
+        EXPECT_EQ(target(com3), third.ptyPath(3));
+    }
+    EXPECT_EQ(target(com3), "(none)");
+    EXPECT_EQ(::rmdir(folder.c_str()), 0) << "something was left in " << folder;
 }
 
 }  // namespace

@@ -135,7 +135,12 @@ TEST_P(RefusedSignals, ConnectFailsWithThePortClosedAndTheStatusBarAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(Terminal, RefusedSignals,
                          testing::Values(std::pair{true, false}, std::pair{false, true},
-                                         std::pair{true, true}));
+                                         std::pair{true, true}),
+                         [](const auto& testCase) {
+                             const bool rts = testCase.param.first;
+                             const bool dtr = testCase.param.second;
+                             return std::string(rts && dtr ? "RtsAndDtr" : rts ? "Rts" : "Dtr");
+                         });
 
 TEST_F(Terminal, RtsAndDtrItemsRaiseTheLinesOfASimulatedPort) {
     action("NRTS")->setChecked(true);

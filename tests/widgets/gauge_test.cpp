@@ -289,7 +289,11 @@ TEST_P(GaugeTextTest, PercentageIsWrittenInBlackOnTheWhiteFace) {
 
 INSTANTIATE_TEST_SUITE_P(Texts, GaugeTextTest,
                          ::testing::Values(TextCase{4, 7, "57%"}, TextCase{0, 0, "0%"},
-                                           TextCase{9, 7, "100%"}));
+                                           TextCase{9, 7, "100%"}),
+                         [](const auto& testCase) {
+                             return "Progress" + std::to_string(testCase.param.progress) + "Of" +
+                                    std::to_string(testCase.param.maxValue);
+                         });
 
 TEST_F(GaugeTest, TextOverTheBarIsTheExactInverseOfWhatLiesBeneath) {
     setUp(gkHorizontalBar, bsNone, 50, 100, true);
