@@ -33,6 +33,8 @@
 #include "monitor/register_monitor.h"
 #include "platform/serial_port_list.h"
 #include "portio/port_io.h"
+#include "ports/port_texts.h"
+#include "ports/port_watcher.h"
 #include "terminal/terminal_page.h"
 #include "widgets/command.h"
 #include "widgets/hint.h"
@@ -263,8 +265,15 @@ using widgets::setHint;
 
 }  // namespace
 
+// The names first, as the list of installed ports has them; then a line for each port that
+// says what it is.
 TForm1::SerialPortSource TForm1::defaultSerialPorts(platform::PortBackend backend) {
-    return [backend] { return platform::installedSerialPorts(backend); };
+    return [backend] {
+        std::vector<std::string> lines = platform::installedSerialPorts(backend);
+        for (const platform::PortInfo& port : ports::PortWatcher::shared().ports())
+            lines.push_back(ports::portLine(port).toStdString());
+        return lines;
+    };
 }
 
 // Each question for the local time makes the C library look at the time zone file again, and a

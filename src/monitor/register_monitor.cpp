@@ -3,6 +3,7 @@
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -20,6 +21,9 @@
 
 #include "monitor/light.h"
 #include "monitor/values.h"
+#include "ports/port_chooser.h"
+#include "ports/port_texts.h"
+#include "ports/port_watcher.h"
 #include "widgets/command.h"
 #include "widgets/hint.h"
 
@@ -320,6 +324,17 @@ void RegisterMonitor::buildBasePortGroup(QWidget* page) {
     grid->addWidget(ComboBox1, 1, 2);
     grid->addWidget(SpeedButton24, 2, 0, 1, 3);
     grid->addWidget(CheckBox2, 3, 0, 1, 3);
+    auto* uarts = new ports::PortChooser(
+        ports::PortWatcher::shared(), [](const platform::PortInfo& port) { return port.isUart(); },
+        [this](const platform::PortInfo& port) {
+            widgets::runCommand([this, port] { pickUart(port); });
+        },
+        group);
+    uarts->setObjectName(QStringLiteral("UartChooser"));
+    uarts->setText(QCoreApplication::translate("ports", "UART компьютера"));
+    uarts->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setHint(uarts, QCoreApplication::translate("ports", "Выбрать UART этого компьютера"));
+    grid->addWidget(uarts, 4, 0, 1, 3);
     addAtTop(page, group);
 
     // Connected only now, so the initial texts leave both source marks clear.
@@ -446,6 +461,20 @@ void RegisterMonitor::applyPreset() {
 
 void RegisterMonitor::ComboBox1Change() {
     GCP();
+}
+
+void RegisterMonitor::pickUart(const platform::PortInfo& uart) {
+    Edit2->setText(QString::number(uart.ioPort));
+    ComboBox1->setCurrentIndex(ComboBox1->findText(utf8Text(kNewPortPreset), Qt::MatchExactly));
+    ComboBox1Change();
+    const QString holders = ports::holdersText(platform::portHolders(uart.device));
+    if (holders.isEmpty()) return;
+    writeLog(LogPane::Right,
+             {QCoreApplication::translate(
+                  "ports",
+                  "%1 открыт (%2): драйвер ядра работает с этим UART, и чтение его регистров "
+                  "приёма, прерываний и состояния линии отнимает у драйвера байты и события")
+                  .arg(QString::fromStdString(uart.device), holders)});
 }
 
 void RegisterMonitor::SpeedButton24Click() {

@@ -12,6 +12,7 @@
 #include "monitor/poll_timer.h"
 #include "monitor/presets.h"
 #include "monitor/register_table.h"
+#include "platform/port_catalog.h"
 #include "portio/port_io.h"
 #include "widgets/hint.h"
 
@@ -98,6 +99,10 @@ public:
     // GCP without its log lines: sets the base, the address boxes and the write buttons.
     void applyPreset();
     void ComboBox1Change();
+    // A UART of the machine picked to monitor: its address goes into the decimal box and the
+    // preset "НОВЫЙ" is picked, as a user would; the log says once when a program has its tty
+    // open, since the poll's reads then take bytes and events from the kernel's driver.
+    void pickUart(const platform::PortInfo& uart);
     void SpeedButton24Click();
     void CheckBox2Click();
     void Edit1Change() { mark_ = SourceMark::Hex; }

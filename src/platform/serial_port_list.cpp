@@ -44,12 +44,15 @@ std::vector<std::string> kernelSerialDevices(const std::string& sysfsRoot) {
         if (!fs::exists(ttyDir / "device", statError) || isPlaceholderUart(ttyDir)) continue;
         names.push_back(ttyDir.filename().string());
     }
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return sortKey(a) < sortKey(b); });
+    std::sort(names.begin(), names.end(), lessByNameAndNumber);
     return names;
 }
 
 }  // namespace
+
+bool lessByNameAndNumber(std::string_view a, std::string_view b) {
+    return sortKey(a) < sortKey(b);
+}
 
 std::vector<std::string> serialPortNames(const std::string& sysfsRoot, bool simulatedPc) {
     std::vector<std::string> ports;

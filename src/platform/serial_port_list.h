@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/port_backend.h"
@@ -18,5 +19,8 @@ std::vector<std::string> serialPortNames(const std::string& sysfsRoot, bool simu
 
 // serialPortNames() for this machine's /sys with the backend chosen at start-up.
 std::vector<std::string> installedSerialPorts(PortBackend backend);
+
+// The order of the list: by name, with a trailing number compared as a number.
+bool lessByNameAndNumber(std::string_view a, std::string_view b);
 
 }  // namespace platform

@@ -14,9 +14,11 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <limits>
 #include <string_view>
@@ -26,8 +28,13 @@
 #include "monitor/light.h"
 #include "monitor/register_monitor.h"
 #include "monitor/register_table.h"
+#include "platform/port_catalog.h"
+#include "ports/port_chooser.h"
+#include "ports/port_texts.h"
+#include "ports/port_watcher.h"
 #include "terminal/ansi_code_page.h"
 #include "terminal/owner_thread.h"
+#include "terminal/port_reconnect.h"
 #include "uart/registers.h"
 #include "widgets/command.h"
 #include "widgets/hint.h"
@@ -213,6 +220,9 @@ TerminalPage::TerminalPage(QMainWindow* form, QWidget* page, monitor::RegisterMo
     // The boxes' initial texts name these settings.
     for (int setting = 0; setting < static_cast<int>(shownOrdinals_.size()); ++setting)
         shownOrdinals_[static_cast<size_t>(setting)] = componentOrdinal(setting);
+    reconnect_ = new PortReconnect(
+        ports::PortWatcher::shared(), [this](const std::string& name) { return reopen(name); },
+        this);
     buildGroup(page);
     connectMenu();
     connectEvents();
@@ -242,6 +252,17 @@ void TerminalPage::buildGroup(QWidget* page) {
                          QStringLiteral("Com4")});
     ComboBox2->setCurrentIndex(0);
     setHint(ComboBox2, QStringLiteral("Выберите порт"));
+    // The machine's ports with their descriptions; a pick puts its stable name into the box.
+    portChooser_ = new ports::PortChooser(
+        ports::PortWatcher::shared(), [](const platform::PortInfo&) { return true; },
+        [this](const platform::PortInfo& port) {
+            if (ComboBox2->isEnabled())
+                ComboBox2->setEditText(QString::fromStdString(port.stableName()));
+        },
+        group);
+    portChooser_->setObjectName(QStringLiteral("PortChooser"));
+    setHint(portChooser_, QCoreApplication::translate("ports", "Порты этого компьютера"));
+    portChooser_->addFixedAction(reconnect_->waitSwitch());
     for (int setting = 0; setting < static_cast<int>(lineSettingBoxes_.size()); ++setting)
         lineSettingBoxes_[static_cast<size_t>(setting)] = newLineSettingBox(setting, group);
 
@@ -259,7 +280,10 @@ void TerminalPage::buildGroup(QWidget* page) {
     auto* labelRow = new QHBoxLayout;
     labelRow->addWidget(label27, 1);
     labelRow->addWidget(SpeedButton23);
-    boxes->addWidget(ComboBox2, 0, 0);
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(ComboBox2, 1);
+    portRow->addWidget(portChooser_);
+    boxes->addLayout(portRow, 0, 0);
     boxes->addWidget(lineSettingBoxes_[kFlowControl], 0, 1);
     boxes->addLayout(labelRow, 1, 0, 1, 2);
     boxes->addWidget(lineSettingBoxes_[kDatabits], 2, 0);
@@ -441,10 +465,12 @@ void TerminalPage::lightStep() {
 }
 
 void TerminalPage::SpeedButton1Click() {
-    if (!Comm1_.IsOpen()) {
+    // While the page waits for an unplugged port the port is closed, but the page is connected.
+    if (!Comm1_.IsOpen() && !reconnect_->waiting()) {
         connectPort();
         return;
     }
+    reconnect_->stop();
     Comm1_.Close();
     if (speakerOn() && !Comm1_.IsOpen()) hooks_.sound(800, 150);
     showComponentLine();
@@ -470,11 +496,18 @@ void TerminalPage::connectPort() {
     const QString statusBefore = statusPanel2_->text();
     try {
         Comm1_.SetDeviceName(ComboBox2->currentText().toStdString());
-        Comm1_.Open();
+        try {
+            Comm1_.Open();
+        } catch (const comm::ECommError& error) {
+            noteBusyPort(error);
+            throw;
+        }
         if (speakerOn() && Comm1_.IsOpen()) hooks_.sound(500, 200);
         statusPanel2_->setText(QStringLiteral("UART - подключен к : ") + deviceName());
-        if (menuChecked(menu_.NRTS)) Comm1_.SetRts(true);
-        if (menuChecked(menu_.NDTR)) Comm1_.SetDtr(true);
+        rtsAtOpen_ = menuChecked(menu_.NRTS);
+        dtrAtOpen_ = menuChecked(menu_.NDTR);
+        if (rtsAtOpen_) Comm1_.SetRts(true);
+        if (dtrAtOpen_) Comm1_.SetDtr(true);
     } catch (...) {
         Comm1_.Close();
         statusPanel2_->setText(statusBefore);
@@ -482,6 +515,7 @@ void TerminalPage::connectPort() {
         throw;
     }
     showComponentLine();
+    reconnect_->opened(Comm1_.DeviceName());
     const QString name = deviceName();
     Memo1->appendLine(QStringLiteral("Подключено к : ") + name);
     hooks_.appendLog(monitor::LogPane::Left,
@@ -686,6 +720,46 @@ void TerminalPage::Comm1Error(int32_t Errors) {
             if (line) lines << utf8Text(line);
     }
     if (!lines.isEmpty()) Memo1->appendLines(lines);
+    // The device is gone. The port is closed once the watcher is back from this handler, and
+    // the page waits for the same device, unless the user closes the port meanwhile.
+    if ((static_cast<uint32_t>(Errors) & comm::CE_IOE) && reconnect_->lost()) {
+        QTimer::singleShot(0, this, [this] {
+            if (!reconnect_->waiting()) return;
+            Comm1_.Close();
+            Memo1->appendLine(QCoreApplication::translate(
+                                  "ports", "Устройство отключено, ждём его возвращения: ") +
+                              deviceName());
+        });
+    }
+}
+
+bool TerminalPage::reopen(const std::string& name) {
+    try {
+        Comm1_.Close();
+        Comm1_.SetDeviceName(name);
+        Comm1_.Open();
+        if (rtsAtOpen_) Comm1_.SetRts(true);
+        if (dtrAtOpen_) Comm1_.SetDtr(true);
+        if (!SpeedButton4->property(kStateProperty).toBool()) Comm1_.SetXon(false);
+    } catch (const comm::ECommError&) {
+        Comm1_.Close();
+        return false;
+    }
+    statusPanel2_->setText(QStringLiteral("UART - подключен к : ") + deviceName());
+    Memo1->appendLine(
+        QCoreApplication::translate("ports", "Устройство вернулось, подключено к : ") +
+        deviceName());
+    return true;
+}
+
+// EBUSY: the kernel refused a second opening, or another program holds the lock.
+void TerminalPage::noteBusyPort(const comm::ECommError& error) {
+    if (error.ErrorCode != EBUSY) return;
+    const std::string name = Comm1_.DeviceName();
+    const QString holders = ports::holdersText(platform::portHolders(platform::devicePath(name)));
+    if (holders.isEmpty()) return;
+    Memo1->appendLine(QCoreApplication::translate("ports", "Порт %1 занят: %2")
+                          .arg(QString::fromStdString(name), holders));
 }
 
 // The input queue may hold more than the buffer; it is read a buffer at a time, so nothing is

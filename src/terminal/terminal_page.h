@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 
 #include "comm/comm.h"
+#include "comm/comm_error.h"
 #include "monitor/change_log.h"
 #include "widgets/bounded_text_view.h"
 #include "widgets/hint.h"
@@ -26,8 +28,13 @@ class QWidget;
 namespace monitor {
 class RegisterMonitor;
 }
+namespace ports {
+class PortChooser;
+}
 
 namespace terminal {
+
+class PortReconnect;
 
 // The memos hold at most this many lines; the oldest go first, so a device that streams for
 // hours leaves the newest data on the page.
@@ -126,6 +133,11 @@ private:
     void showComponentLine();
     QString realSpeedSuffix() const;
     void takeReceived(std::span<const uint8_t> bytes);
+    // Opens the port again by this name after its device came back, with the line and the
+    // RTS/DTR it had; false (and closed) when it cannot be opened yet.
+    bool reopen(const std::string& name);
+    // A refused opening because another process holds the port: Memo1 names that process.
+    void noteBusyPort(const comm::ECommError& error);
     QString deviceName() const;
     bool speakerOn() const;
     QColor unlit() const;
@@ -160,6 +172,11 @@ private:
     TerminalMemo* Memo1 = nullptr;
     TerminalMemo* Memo2 = nullptr;
     QCheckBox* CheckBox1 = nullptr;
+    ports::PortChooser* portChooser_ = nullptr;
+    PortReconnect* reconnect_ = nullptr;
+    // RTS and DTR as the connect raised them, for a reopening after an unplug.
+    bool rtsAtOpen_ = false;
+    bool dtrAtOpen_ = false;
 
     // Last, so the port is closed and its watcher stopped before the controls its handlers
     // write to are gone.

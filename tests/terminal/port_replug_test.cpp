@@ -1,0 +1,180 @@
+// The machine's ports as the page offers them, an adapter pulled out and plugged in again, and
+// a port that another program holds. The adapters are the kernel's pseudo-terminals behind
+// by-id links in a /dev of the test's own, as udev's rules would link a USB adapter.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+
+#include <QMenu>
+#include <QSettings>
+#include <QStandardPaths>
+#include <filesystem>
+
+#include "ports/port_watcher.h"
+#include "terminal_fixture.h"
+
+namespace terminal_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PortReplug : public TerminalTest {
+protected:
+    void SetUp() override {
+        QStandardPaths::setTestModeEnabled(true);
+        root_ = fs::temp_directory_path() / ("quillmor-replug-" + std::to_string(::getpid()));
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "serial" / "by-id");
+        ports::PortWatcher::shared().setPlaces({root_.string(), false});
+        TerminalTest::SetUp();
+        child<QAction>("WaitForPort")->setChecked(true);
+    }
+    void TearDown() override {
+        TerminalTest::TearDown();
+        fs::remove_all(root_);
+        ports::PortWatcher::shared().setPlaces({});
+    }
+
+    // Plugs an adapter in: its line and its by-id link, once the page's list shows it.
+    std::string plug(commtest::PseudoTerminal& line, const std::string& serial) {
+        const fs::path link =
+            root_ / "serial" / "by-id" / ("usb-FTDI_FT232R_USB_UART_" + serial + "-if00-port0");
+        fs::create_symlink(line.path, link);
+        EXPECT_TRUE(pumpUntil([&] {
+            return platform::findPort(ports::PortWatcher::shared().ports(), link.string());
+        }));
+        return link.string();
+    }
+    // Pulls it out: the line hangs up and the link goes.
+    static void unplug(commtest::PseudoTerminal& line, const std::string& link) {
+        ::close(line.master);
+        ::close(line.slave);
+        line.master = line.slave = -1;
+        fs::remove(link);
+    }
+    bool memoHas(std::string_view name, const QString& line) {
+        return memo(name)->lines().contains(line);
+    }
+
+    fs::path root_;
+};
+
+TEST_F(PortReplug, SameAdapterIsOpenedAgainAfterUnplugAndAnotherIsNotTaken) {
+    commtest::PseudoTerminal first;
+    const std::string link = plug(first, "A1B2C3");
+
+    // The chooser lists the adapter by its node and puts its stable name into the port box.
+    QMenu* chooser = button("PortChooser")->menu();
+    ASSERT_NE(chooser, nullptr);
+    QAction* entry = chooser->actions().value(0);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->text().startsWith(QString::fromStdString(first.path)))
+        << entry->text().toStdString();
+    entry->trigger();
+    EXPECT_EQ(combo("ComboBox2")->currentText(), QString::fromStdString(link));
+
+    click("SpeedButton1");
+    ASSERT_TRUE(page->Comm1().IsOpen());
+    ASSERT_TRUE(first.send("before\r"));
+    ASSERT_TRUE(pumpUntil([&] { return memoHas("Memo2", "before"); }));
+
+    unplug(first, link);
+    ASSERT_TRUE(pumpUntil([&] { return !page->Comm1().IsOpen(); }));
+    EXPECT_TRUE(memoHas("Memo1", qs("Ошибка I/O произошла в течение связи с устройством.")));
+    EXPECT_EQ(button("SpeedButton1")->text(), "CLOSE");
+
+    commtest::PseudoTerminal other;
+    plug(other, "Z9Y8X7");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(page->Comm1().IsOpen());
+
+    commtest::PseudoTerminal back;
+    plug(back, "A1B2C3");
+    ASSERT_TRUE(pumpUntil([&] { return page->Comm1().IsOpen(); }));
+    EXPECT_EQ(page->Comm1().DeviceName(), link);
+    EXPECT_TRUE(memoHas(
+        "Memo1", qs("Устройство вернулось, подключено к : ") + QString::fromStdString(link)));
+    ASSERT_TRUE(back.send("after\r"));
+    ASSERT_TRUE(pumpUntil([&] { return memoHas("Memo2", "after"); }));
+
+    click("SpeedButton1");
+    EXPECT_FALSE(page->Comm1().IsOpen());
+    EXPECT_EQ(button("SpeedButton1")->text(), "OPEN");
+}
+
+// Closing the port while it waits ends the waiting: the adapter's return opens nothing.
+TEST_F(PortReplug, ClosingWhileWaitingEndsTheWait) {
+    commtest::PseudoTerminal first;
+    const std::string link = plug(first, "A1B2C3");
+    combo("ComboBox2")->setEditText(QString::fromStdString(link));
+    click("SpeedButton1");
+    unplug(first, link);
+    ASSERT_TRUE(pumpUntil([&] { return !page->Comm1().IsOpen(); }));
+    click("SpeedButton1");
+    EXPECT_EQ(button("SpeedButton1")->text(), "OPEN");
+
+    commtest::PseudoTerminal back;
+    plug(back, "A1B2C3");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(page->Comm1().IsOpen());
+}
+
+// Waiting switched off: the loss is reported as before and the port stays as it was; the choice
+// is kept in a group of its own in the user's settings file.
+TEST_F(PortReplug, WaitingSwitchedOffIsRememberedAndNothingIsReopened) {
+    child<QAction>("WaitForPort")->setChecked(false);
+    const QSettings stored(QSettings::IniFormat, QSettings::UserScope, "Quillmor", "user");
+    EXPECT_EQ(stored.value("Ports/WaitForReturn").toString(), "false");
+
+    commtest::PseudoTerminal first;
+    const std::string link = plug(first, "A1B2C3");
+    combo("ComboBox2")->setEditText(QString::fromStdString(link));
+    click("SpeedButton1");
+    unplug(first, link);
+    ASSERT_TRUE(pumpUntil([&] {
+        return memoHas("Memo1", qs("Ошибка I/O произошла в течение связи с устройством."));
+    }));
+    commtest::PseudoTerminal back;
+    plug(back, "A1B2C3");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(memoHas(
+        "Memo1", qs("Устройство вернулось, подключено к : ") + QString::fromStdString(link)));
+    EXPECT_EQ(button("SpeedButton1")->text(), "CLOSE");
+    click("SpeedButton1");
+    EXPECT_EQ(button("SpeedButton1")->text(), "OPEN");
+}
+
+// Another program has the port locked, as tio locks it: the opening fails as busy and Memo1
+// names that program's process.
+TEST_F(PortReplug, BusyPortNamesTheProcessHoldingIt) {
+    commtest::PseudoTerminal line;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        const int fd = ::open(line.path.c_str(), O_RDWR | O_NOCTTY);
+        ::flock(fd, LOCK_EX | LOCK_NB);
+        [[maybe_unused]] ssize_t sent = ::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    combo("ComboBox2")->setEditText(QString::fromStdString(line.path));
+    click("SpeedButton1");
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+
+    EXPECT_FALSE(page->Comm1().IsOpen());
+    EXPECT_TRUE(calls.contains(qs("Ошибка: Error accessing specified device (Error: 16) ")))
+        << calls.join('\n').toStdString();
+    const QStringList busy = memo("Memo1")->lines().filter(qs("занят"));
+    ASSERT_EQ(busy.size(), 1);
+    EXPECT_TRUE(busy[0].contains(QStringLiteral("pid %1").arg(holder))) << busy[0].toStdString();
+}
+
+}  // namespace
+}  // namespace terminal_test
