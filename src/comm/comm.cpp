@@ -23,6 +23,10 @@ constexpr std::array<uint32_t, 9> kEventMasks = {EV_BREAK, EV_CTS,    EV_DSR,   
 
 }  // namespace
 
+uint32_t bitsPerSecond(TBaudrate rate) {
+    return rate < kBaudRates.size() ? kBaudRates[rate] : 0;
+}
+
 uint32_t eventMask(TCommEventTypes events) {
     uint32_t mask = 0;
     for (size_t i = 0; i < kEventMasks.size(); ++i)
@@ -81,6 +85,7 @@ std::shared_ptr<OsPort> TCustomComm::port() const {
 void TCustomComm::AttachHandle(std::shared_ptr<OsPort> port) {
     std::lock_guard guard(portGuard_);
     Handle = port ? port->handle() : kInvalidHandle;
+    if (port) traffic_ = port->traffic();
     port_ = std::move(port);
 }
 
@@ -105,14 +110,22 @@ void TCustomComm::Open() {
     RequireClosed();
     CreateHandle();
     if (!IsOpen()) return;
-    eventThread_ = std::make_unique<TCommEventThread>(port(), monitorEvents_, runOnOwner_);
-    eventThread_->SetOnCommEvent(
-        [this](TCommEventThread* sender, uint32_t status) { HandleCommEvent(sender, status); });
-    ApplyTimeouts();
-    ApplyLineSettings();
-    if (int error = port()->setupComm(static_cast<uint32_t>(readBufSize_),
-                                      static_cast<uint32_t>(writeBufSize_)))
-        RaiseCommError(texts::kErrorBuffers, error);
+    // A port that cannot be set up is closed again before the error goes out: left open it
+    // would hold the device (or a connection, and its thread) that the caller was told it did
+    // not get, and the next Open would be refused for it.
+    try {
+        eventThread_ = std::make_unique<TCommEventThread>(port(), monitorEvents_, runOnOwner_);
+        eventThread_->SetOnCommEvent(
+            [this](TCommEventThread* sender, uint32_t status) { HandleCommEvent(sender, status); });
+        ApplyTimeouts();
+        ApplyLineSettings();
+        if (int error = port()->setupComm(static_cast<uint32_t>(readBufSize_),
+                                          static_cast<uint32_t>(writeBufSize_)))
+            RaiseCommError(texts::kErrorBuffers, error);
+    } catch (...) {
+        Close();
+        throw;
+    }
 }
 
 // Waits for the watcher when it is merely waiting; a watcher caught in a handover (Close called
@@ -136,7 +149,7 @@ void TCustomComm::ApplyLineSettings() {
     std::shared_ptr<OsPort> p = port();
     if (!p) return;
     p->getCommState(dcb_);
-    dcb_.BaudRate = kBaudRates[baudRate_];
+    dcb_.BaudRate = customBaudRate_ != 0 ? customBaudRate_ : kBaudRates[baudRate_];
     dcb_.Parity = parity_;
     dcb_.StopBits = stopbits_;
     dcb_.ByteSize = static_cast<uint8_t>(4 + databits_);
@@ -166,7 +179,12 @@ void TCustomComm::ApplyLineSettings() {
 void TCustomComm::followPortLine(OsPort& port) {
     if (port.getCommState(dcb_) != 0) return;
     const auto rate = std::find(kBaudRates.begin(), kBaudRates.end(), dcb_.BaudRate);
-    if (rate != kBaudRates.end()) baudRate_ = static_cast<TBaudrate>(rate - kBaudRates.begin());
+    if (rate != kBaudRates.end()) {
+        baudRate_ = static_cast<TBaudrate>(rate - kBaudRates.begin());
+        customBaudRate_ = 0;
+    } else if (dcb_.BaudRate != 0) {
+        customBaudRate_ = dcb_.BaudRate;
+    }
     if (dcb_.Parity <= paSpace) parity_ = static_cast<TParity>(dcb_.Parity);
     if (dcb_.StopBits <= sb20) stopbits_ = static_cast<TStopbits>(dcb_.StopBits);
     if (dcb_.ByteSize >= 5 && dcb_.ByteSize <= 8)
@@ -203,7 +221,12 @@ int32_t TCustomComm::ProviderType() const {
 // the port refuses is not kept either, so it is not built into every later DCB.
 template <typename T>
 void TCustomComm::reapply(T& field, T value, int count) {
-    if (value == field || static_cast<int>(value) >= count) return;
+    if (static_cast<int>(value) < count) reapply(field, value);
+}
+
+template <typename T>
+void TCustomComm::reapply(T& field, T value) {
+    if (value == field) return;
     const T previous = field;
     field = value;
     try {
@@ -235,6 +258,9 @@ void TCustomComm::SetMonitorEvents(TCommEventTypes value) {
 }
 void TCustomComm::SetBaudRate(TBaudrate value) {
     reapply(baudRate_, value, static_cast<int>(kBaudRates.size()));
+}
+void TCustomComm::SetCustomBaudRate(uint32_t bitsPerSecond) {
+    reapply(customBaudRate_, bitsPerSecond);
 }
 void TCustomComm::SetParity(TParity value) {
     reapply(parity_, value, paSpace + 1);
@@ -285,6 +311,10 @@ int32_t TCustomComm::Write(const void* Buffer, int32_t Count) {
     if (!p) RaiseCommError(texts::kWriteError, EBADF);
     const OsPort::Transfer t =
         p->write(static_cast<const uint8_t*>(Buffer), Count < 0 ? 0 : Count, writeTimeout_);
+    // What the port accepted went out, also when the rest failed or timed out.
+    if (t.count > 0)
+        p->traffic()->appendBytes(static_cast<const uint8_t*>(Buffer), static_cast<size_t>(t.count),
+                                  kTrafficSent);
     if (t.status == OsPort::Transfer::kFailed) RaiseCommError(texts::kWriteError, t.error);
     return t.status == OsPort::Transfer::kTimedOut ? -1 : t.count;
 }
@@ -297,6 +327,18 @@ int32_t TCustomComm::Read(void* Buffer, int32_t Count) {
         p->read(static_cast<uint8_t*>(Buffer), Count < 0 ? 0 : Count, readTimeout_);
     if (t.status == OsPort::Transfer::kFailed) RaiseCommError(texts::kReadError, t.error);
     return t.status == OsPort::Transfer::kTimedOut ? -1 : t.count;
+}
+
+std::shared_ptr<TrafficStream> TCustomComm::Traffic() const {
+    std::lock_guard guard(portGuard_);
+    return traffic_;
+}
+
+uint32_t TCustomComm::ActualBaudRate() const {
+    std::shared_ptr<OsPort> p = port();
+    uint32_t rate = 0;
+    if (!p || p->getActualBaudRate(rate) != 0) return 0;
+    return rate;
 }
 
 bool TCustomComm::EscapeFunction(uint32_t code) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "comm/comm_error.h"
+#include "comm/traffic_stream.h"
 #include "platform/port_backend.h"
 
 namespace comm {
@@ -36,6 +37,8 @@ enum TBaudrate : uint8_t {
     br128000,
     br256000
 };
+// The bits per second a TBaudrate stands for; 0 for an ordinal outside the type.
+uint32_t bitsPerSecond(TBaudrate rate);
 enum TParity : uint8_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TStopbits : uint8_t { sb10, sb15, sb20 };
 enum TDatabits : uint8_t { da4, da5, da6, da7, da8 };
@@ -248,6 +251,8 @@ public:
     TCustomComm(const TCustomComm&) = delete;
     TCustomComm& operator=(const TCustomComm&) = delete;
 
+    // Opens the port and applies the settings; whatever fails, it raises with the component
+    // closed.
     void Open();
     void Close();
     bool IsOpen() const { return Handle != kInvalidHandle; }
@@ -272,6 +277,17 @@ public:
     // The watcher of the current opening, or nullptr while closed.
     TCommEventThread* EventThread() const { return eventThread_.get(); }
     const Dcb& CurrentDcb() const { return dcb_; }
+
+    // What the port received and sent: the stream of the current or last opening (a new one at
+    // each Open), nullptr before the first Open. Readers may keep it past Close.
+    std::shared_ptr<TrafficStream> Traffic() const;
+    // Any rate; 0 = the rate of the BaudRate enumeration (the default). Applied like the other
+    // line settings, also while open; a rate the port refuses keeps the old one.
+    void SetCustomBaudRate(uint32_t bitsPerSecond);
+    uint32_t CustomBaudRate() const { return customBaudRate_; }
+    // The rate the open port really runs at, as read back from the device or server; 0 when
+    // closed or unknown.
+    uint32_t ActualBaudRate() const;
 
 protected:
     // Opens the system handle; a descendant may open the device another way (AttachHandle), or
@@ -323,6 +339,8 @@ protected:
 private:
     template <typename T>
     void reapply(T& field, T value, int count);
+    template <typename T>
+    void reapply(T& field, T value);
     void followPortLine(OsPort& port);
     template <typename T>
     void refuseWhileOpen(T& field, const T& value);
@@ -330,7 +348,8 @@ private:
 
     RunOnOwner runOnOwner_;
     std::shared_ptr<OsPort> port_;
-    mutable std::mutex portGuard_;  // port_ is read by Read/Write on any thread
+    std::shared_ptr<TrafficStream> traffic_;  // kept after Close for late readers
+    mutable std::mutex portGuard_;            // port_ is read by Read/Write on any thread
     Dcb dcb_;
     std::string deviceName_ = "Com2";
     std::mutex IoLock;
@@ -340,6 +359,7 @@ private:
     int32_t writeBufSize_ = 2048;
     TCommEventTypes monitorEvents_ = TCommEventTypes::all();
     TBaudrate baudRate_ = br9600;
+    uint32_t customBaudRate_ = 0;
     TParity parity_ = paNone;
     TStopbits stopbits_ = sb10;
     TDatabits databits_ = da8;

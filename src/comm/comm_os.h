@@ -5,6 +5,7 @@
 #include <string>
 
 #include "comm/comm.h"
+#include "comm/traffic_stream.h"
 
 namespace sim {
 class SimulatedPc;
@@ -62,6 +63,22 @@ public:
     virtual int escapeCommFunction(uint32_t code) = 0;
     virtual int getCommModemStatus(uint32_t& status) = 0;
     virtual int getProviderSubType(int32_t& type) = 0;
+
+    // The rate the line really runs at: what the device or server reports back, which may
+    // differ from the rate asked for within what a receiver tolerates.
+    virtual int getActualBaudRate(uint32_t& bitsPerSecond) {
+        Dcb dcb;
+        const int error = getCommState(dcb);
+        if (error == 0) bitsPerSecond = dcb.BaudRate;
+        return error;
+    }
+
+    // This opening's traffic. It is made with the port, so the backend records from the first
+    // byte on, before the component has the port in hand.
+    const std::shared_ptr<TrafficStream>& traffic() const { return traffic_; }
+
+private:
+    const std::shared_ptr<TrafficStream> traffic_ = std::make_shared<TrafficStream>();
 };
 
 inline constexpr uint32_t PURGE_TXABORT = 0x0001;

@@ -17,11 +17,13 @@
 #include <cmath>
 #include <mutex>
 #include <shared_mutex>
+#include <vector>
 
 #include "comm/comm_os.h"
 #include "comm/driver_core.h"
 #include "comm/linux_baud.h"
 #include "comm/linux_termios.h"
+#include "comm/parmrk_decoder.h"
 
 namespace comm {
 
@@ -83,6 +85,8 @@ public:
 private:
     // The calls below hold fdLock_ (shared) and state_.
     void pumpInput();
+    void receive(const uint8_t* bytes, size_t count);
+    void followErrorMarking();
     void hangUp();
     void compareLineCounts();
     int modemBits(unsigned long request, int bits);
@@ -109,6 +113,17 @@ private:
     bool draining_ = false;  // written data not yet gone: EV_TXEMPTY is owed
     bool countsKnown_ = false;
     serial_icounter_struct counts_{};
+
+    // The traffic stream's view of the input: the tty's error escapes (PARMRK) undone, and
+    // the kernel's counters as last compared, which tell a parity from a framing error and
+    // bring overruns to light.
+    bool errorsMarked_ = false;
+    ParmrkDecoder decoder_;
+    bool trafficCountsKnown_ = false;
+    serial_icounter_struct trafficCounts_{};
+    std::vector<ParmrkDecoder::Item> decoded_;
+    std::vector<uint8_t> data_;
+    std::vector<TrafficEntry> entries_;
 };
 
 LinuxPort::LinuxPort(int fd, bool characterDevice)
@@ -128,7 +143,9 @@ LinuxPort::LinuxPort(int fd, bool characterDevice)
         if (t.c_iflag & IXOFF) dcb.Flags |= kDcbInX;
         if (t.c_iflag & INPCK) dcb.Flags |= kDcbParity;
         core_.setDcb(dcb);
+        errorsMarked_ = tty_ && (t.c_iflag & PARMRK);
     }
+    trafficCountsKnown_ = ::ioctl(fd_, TIOCGICOUNT, &trafficCounts_) == 0;
 }
 
 LinuxPort::~LinuxPort() {
@@ -206,6 +223,8 @@ int LinuxPort::setCommState(const Dcb& dcb) {
     if (int error = setLine(t, dcb.BaudRate)) {
         // All or nothing, as SetCommState: the port goes on with the line it had.
         setLine(before, speedBefore);
+        std::lock_guard guard(state_);
+        followErrorMarking();
         return error;
     }
 
@@ -216,8 +235,19 @@ int LinuxPort::setCommState(const Dcb& dcb) {
         modemBits(rtsControl == 0 ? TIOCMBIC : TIOCMBIS, TIOCM_RTS);
 
     std::lock_guard guard(state_);
+    followErrorMarking();
     core_.setDcb(dcb);
     return 0;
+}
+
+// Whether what the tty hands over now has its errors escaped. Bytes the line discipline took in
+// before a change keep the old form; an escape cut off by the change is not completed.
+void LinuxPort::followErrorMarking() {
+    termios t{};
+    if (!tty_ || ::tcgetattr(fd_, &t) != 0) return;
+    const bool marked = (t.c_iflag & PARMRK) != 0;
+    if (marked != errorsMarked_) decoder_.reset();
+    errorsMarked_ = marked;
 }
 
 // Sets the line and reads it back: what the tty did not take is a refusal, even when tcsetattr
@@ -268,7 +298,7 @@ void LinuxPort::pumpInput() {
         uint8_t chunk[4096];
         const ssize_t n = ::read(fd_, chunk, std::min(sizeof chunk, core_.room()));
         if (n > 0) {
-            core_.receive(chunk, static_cast<size_t>(n));
+            receive(chunk, static_cast<size_t>(n));
             if (!tty_) {
                 nextUntimedRead_ = SteadyClock::now() + kUntimedReadInterval;
                 return;
@@ -284,6 +314,65 @@ void LinuxPort::pumpInput() {
         if (n == 0 || errno == EAGAIN || errno == EINTR) return;
         hangUp();
     }
+}
+
+// Bytes as the tty handed them over: the program gets them as the DCB's parity check wants
+// them, as the tty itself gave them before error marking (an error byte as NUL when checking,
+// as received otherwise; a break as NUL); the traffic stream gets them with their errors.
+void LinuxPort::receive(const uint8_t* bytes, size_t count) {
+    decoded_.resize(ParmrkDecoder::maxItems(count));
+    size_t items = 0;
+    if (errorsMarked_) {
+        items = decoder_.decode(bytes, count, decoded_.data());
+    } else {
+        for (; items < count; ++items) decoded_[items] = {bytes[items], ParmrkDecoder::kData};
+    }
+
+    // The kernel counts parity and framing errors apart, and breaks; its escape tells neither
+    // (FF 00 00 is a break or a NUL with an error). What the counters moved by since the last
+    // look decides, where they exist; otherwise an error byte is marked with both bits.
+    serial_icounter_struct now{};
+    const bool counted = trafficCountsKnown_ && ::ioctl(fd_, TIOCGICOUNT, &now) == 0;
+    uint8_t errorFlags = kTrafficParityError | kTrafficFramingError;
+    bool breaksAreBreaks = true;
+    if (counted) {
+        const bool parity = now.parity != trafficCounts_.parity;
+        const bool frame = now.frame != trafficCounts_.frame;
+        if (parity != frame) errorFlags = parity ? kTrafficParityError : kTrafficFramingError;
+        breaksAreBreaks = now.brk != trafficCounts_.brk || !(parity || frame);
+    }
+
+    const int64_t time = trafficClockUs();
+    const bool checkParity = (core_.dcb().Flags & kDcbParity) != 0;
+    data_.clear();
+    entries_.clear();
+    for (size_t i = 0; i < items; ++i) {
+        const ParmrkDecoder::Item item = decoded_[i];
+        switch (item.kind) {
+            case ParmrkDecoder::kData:
+                data_.push_back(item.value);
+                entries_.push_back({time, item.value, 0});
+                break;
+            case ParmrkDecoder::kBadByte:
+                data_.push_back(checkParity ? 0 : item.value);
+                entries_.push_back({time, item.value, errorFlags});
+                break;
+            case ParmrkDecoder::kBreak:
+                data_.push_back(0);
+                entries_.push_back(
+                    {time, 0, breaksAreBreaks ? uint8_t{kTrafficBreak} : errorFlags});
+                break;
+        }
+    }
+    // Lost bytes have no place in the data: they are marked where they came to light.
+    if (counted) {
+        if (now.overrun != trafficCounts_.overrun) entries_.push_back({time, 0, kTrafficOverrun});
+        if (now.buf_overrun != trafficCounts_.buf_overrun)
+            entries_.push_back({time, 0, kTrafficQueueOverflow});
+        trafficCounts_ = now;
+    }
+    core_.receive(data_.data(), data_.size());
+    traffic()->append(entries_.data(), entries_.size());
 }
 
 // An I/O error or a hang-up on a tty: the device is gone (the far end of a pseudo-terminal
@@ -473,12 +562,12 @@ int LinuxPort::getCommModemStatus(uint32_t& status) {
     return 0;
 }
 
-// Only a serial driver answers TIOCGSERIAL; such a port is an RS-232 port.
+// Every tty is a serial line to the program: a UART's driver, a USB adapter (whose driver may
+// not answer TIOCGSERIAL) and a pseudo-terminal standing in for a cable all take the same
+// termios line settings. Any other device has no comm configuration at all.
 int LinuxPort::getProviderSubType(int32_t& type) {
-    std::shared_lock fdGuard(fdLock_);
     if (closed_) return EBADF;
-    serial_struct info{};
-    if (::ioctl(fd_, TIOCGSERIAL, &info) != 0) return errno;
+    if (!tty_) return ENOTTY;
     type = PST_RS232;
     return 0;
 }

@@ -37,7 +37,10 @@ int termiosFromDcb(const Dcb& dcb, termios& t) {
     t.c_cflag |= kParities[dcb.Parity];
     // The UART's one stop-bit switch: 1.5 stop bits with 5-bit words, 2 otherwise.
     if (dcb.StopBits != 0) t.c_cflag |= CSTOPB;
-    if (dcb.Flags & kDcbParity) t.c_iflag |= INPCK;
+    // Every byte received with a parity or framing error, and every break, comes marked in the
+    // data (PARMRK), so the traffic stream can mark that very byte; what the DCB's parity
+    // check asks for is done to the bytes the program reads.
+    t.c_iflag |= INPCK | PARMRK;
     if ((dcb.Flags & kDcbOutxCtsFlow) ||
         (dcb.Flags & kDcbRtsControlMask) == kDcbRtsControlHandshake)
         t.c_cflag |= CRTSCTS;

@@ -12,8 +12,9 @@ namespace comm {
 bool standardSpeed(uint32_t bitsPerSecond);
 
 // Turns t into the raw line the DCB describes: speed (a standard one; others are set
-// afterwards), word size, parity, stop bits, parity checking, RTS/CTS and XON/XOFF flow
-// control and their characters, reads that return at once. Returns EINVAL for a DCB no
+// afterwards), word size, parity, stop bits, RTS/CTS and XON/XOFF flow control and their
+// characters, reads that return at once; errors and breaks always marked in the data (INPCK
+// and PARMRK, undone by ParmrkDecoder). Returns EINVAL for a DCB no
 // UART can run (4-bit words, unknown parity or stop bits, rate 0), leaving t untouched.
 int termiosFromDcb(const Dcb& dcb, termios& t);
 

@@ -35,6 +35,7 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using namespace rfc2217;
 
+// Opening a port: the name lookup, the connection, the negotiation and the first settings.
 constexpr std::chrono::seconds kConnectTimeout{3};
 // How long the server has to finish negotiating, and to confirm each setting.
 constexpr std::chrono::seconds kReplyTimeout{2};
@@ -91,8 +92,13 @@ bool answers(uint8_t command, uint32_t request, uint32_t answer) {
 
 class NetworkPort final : public OsPort {
 public:
-    NetworkPort(int fd, bool telnet)
-        : fd_(fd), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), telnet_(telnet) {}
+    // Until openingUntil, while the component opens the port, every wait for the server ends
+    // by then: the user waits on OPEN for all of it together.
+    NetworkPort(int fd, bool telnet, SteadyClock::time_point openingUntil)
+        : fd_(fd),
+          wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          telnet_(telnet),
+          openingUntil_(openingUntil) {}
     ~NetworkPort() override;
 
     // Starts the connection's thread; over RFC 2217 it negotiates, learns the server's line and
@@ -117,6 +123,7 @@ public:
     int escapeCommFunction(uint32_t code) override;
     int getCommModemStatus(uint32_t& status) override;
     int getProviderSubType(int32_t& type) override;
+    int getActualBaudRate(uint32_t& bitsPerSecond) override;
 
 private:
     // The connection's thread and what it does; all of it under state_.
@@ -126,7 +133,9 @@ private:
     void receiveSome(size_t limit, Decoder::Output& decoded);
     void deliver(const uint8_t* bytes, size_t count);
     void note(const Decoder::Reply& reply);
+    void markLineState(uint32_t state);
     void noteModemState(uint8_t state);
+    void dropIfNotReading();
     void fail(int error);
 
     void wake() { ::eventfd_write(wakeFd_, 1); }
@@ -137,6 +146,9 @@ private:
     int32_t takeBack(const uint8_t* buffer, int32_t count, uint64_t start, uint64_t end);
     bool gone() const { return closed_ || failure_ != 0; }
     int goneError() const { return closed_ ? EBADF : failure_; }
+    SteadyClock::time_point replyDeadline() const {
+        return std::min(SteadyClock::now() + kReplyTimeout, openingUntil_);
+    }
 
     const int fd_;
     const int wakeFd_;  // wakes the connection's thread: output, room, close
@@ -155,6 +167,8 @@ private:
     std::deque<uint8_t> held_;  // received, waiting for room in the input queue
     std::vector<uint8_t> out_;  // for the socket, in stream order
     uint64_t sent_ = 0;         // bytes of the stream the socket has taken
+    uint64_t writeEnd_ = 0;     // where the data of the write under way ends in the stream
+    SteadyClock::time_point openingUntil_;  // while opening, the limit of every reply
     bool txEmptyOwed_ = false;
     bool heldByXoff_ = false;
     bool suspended_ = false;  // the server asked us to stop sending
@@ -181,8 +195,8 @@ int NetworkPort::start() {
     if (telnet_) negotiator_.start(out_);
     thread_ = std::thread([this] { run(); });
     if (!telnet_) return 0;
-    const bool done = changed_.wait_for(
-        lock, kReplyTimeout, [this] { return negotiated_ || refused_ || failure_ != 0; });
+    const bool done = changed_.wait_until(
+        lock, replyDeadline(), [this] { return negotiated_ || refused_ || failure_ != 0; });
     if (failure_) return failure_;
     if (refused_) return EPROTONOSUPPORT;
     if (!done) return ETIMEDOUT;
@@ -295,6 +309,7 @@ void NetworkPort::receiveSome(size_t limit, Decoder::Output& decoded) {
         deliver(decoded.data.data(), decoded.data.size());
         for (const Decoder::Negotiation& option : decoded.negotiations)
             negotiator_.receive(option.verb, option.option, out_);
+        dropIfNotReading();
         negotiated_ = negotiator_.complete();
         refused_ = negotiator_.refused();
         for (const Decoder::Reply& reply : decoded.replies) note(reply);
@@ -303,9 +318,20 @@ void NetworkPort::receiveSome(size_t limit, Decoder::Output& decoded) {
 }
 
 void NetworkPort::deliver(const uint8_t* bytes, size_t count) {
+    traffic()->appendBytes(bytes, count, 0);
     const size_t taken = held_.empty() ? std::min(count, core_.room()) : 0;
     core_.receive(bytes, taken);
     held_.insert(held_.end(), bytes + taken, bytes + count);
+}
+
+// The notification names no byte: its marks go where it arrived, after the data that came with
+// it, and say that they are not placed exactly.
+void NetworkPort::markLineState(uint32_t state) {
+    if (state & 0x10) traffic()->appendMark(kTrafficBreak | kTrafficUnplaced);
+    if (state & 0x02) traffic()->appendMark(kTrafficOverrun | kTrafficUnplaced);
+    const auto errors = static_cast<uint8_t>(((state & 0x04) ? kTrafficParityError : 0) |
+                                             ((state & 0x08) ? kTrafficFramingError : 0));
+    if (errors) traffic()->appendMark(errors | kTrafficUnplaced);
 }
 
 void NetworkPort::note(const Decoder::Reply& reply) {
@@ -318,6 +344,7 @@ void NetworkPort::note(const Decoder::Reply& reply) {
             const uint32_t v = reply.value;
             core_.reportErrors(((v & 0x10) ? CE_BREAK : 0) | ((v & 0x08) ? CE_FRAME : 0) |
                                ((v & 0x04) ? CE_RXPARITY : 0) | ((v & 0x02) ? CE_OVERRUN : 0));
+            markLineState(v);
             break;
         }
         case kNotifyModemState:
@@ -344,6 +371,14 @@ void NetworkPort::noteModemState(uint8_t state) {
     modemState_ = state;
 }
 
+// Every request of a peer gets its answer, refusals included; a peer that keeps asking without
+// reading the answers would have them pile up here without end. Only the data of the write under
+// way may go beyond the bound.
+void NetworkPort::dropIfNotReading() {
+    const uint64_t writeLeft = writeEnd_ > sent_ ? writeEnd_ - sent_ : 0;
+    if (out_.size() > writeLeft + kMaxUnreadAnswers) fail(ENOBUFS);
+}
+
 // Reported once, as an I/O error, as a tty that goes away; the events already due are still
 // handed out, then waits and transfers fail with the error.
 void NetworkPort::fail(int error) {
@@ -364,7 +399,7 @@ int NetworkPort::ask(std::unique_lock<std::mutex>& lock, uint8_t command, uint32
     replies_[command].reset();
     awaiting_ = true;
     post(command, value, width);
-    const bool answered = changed_.wait_for(lock, kReplyTimeout, [&] {
+    const bool answered = changed_.wait_until(lock, replyDeadline(), [&] {
         return (replies_[command] && answers(command, value, *replies_[command])) || gone();
     });
     awaiting_ = false;
@@ -374,9 +409,11 @@ int NetworkPort::ask(std::unique_lock<std::mutex>& lock, uint8_t command, uint32
     return 0;
 }
 
+// The last step of opening: from now on each reply has its own time.
 int NetworkPort::setupComm(uint32_t inQueue, uint32_t) {
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
+    openingUntil_ = SteadyClock::time_point::max();
     core_.setCapacity(inQueue);
     wake();
     return 0;
@@ -551,6 +588,7 @@ OsPort::Transfer NetworkPort::write(const uint8_t* buffer, int32_t count, int32_
         out_.insert(out_.end(), buffer, buffer + count);
     }
     const uint64_t end = sent_ + out_.size();
+    writeEnd_ = end;
     if (count > 0) {
         txEmptyOwed_ = true;
         wake();
@@ -574,6 +612,7 @@ int32_t NetworkPort::takeBack(const uint8_t* buffer, int32_t count, uint64_t sta
     if (position < end) {
         const auto from = static_cast<std::ptrdiff_t>(position - sent_);
         out_.erase(out_.begin() + from, out_.begin() + static_cast<std::ptrdiff_t>(end - sent_));
+        writeEnd_ = position;
     }
     if (out_.empty() && std::exchange(txEmptyOwed_, false)) {
         core_.raise(EV_TXEMPTY);
@@ -632,6 +671,17 @@ int NetworkPort::getCommModemStatus(uint32_t& status) {
 int NetworkPort::getProviderSubType(int32_t& type) {
     if (closed_) return EBADF;
     type = telnet_ ? PST_TCPIP_TELNET : PST_NETWORK_BRIDGE;
+    return 0;
+}
+
+// Over RFC 2217 the rate is the one the server last answered; a plain connection has no line
+// of its own to ask.
+int NetworkPort::getActualBaudRate(uint32_t& bitsPerSecond) {
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    if (!telnet_) return ENOTSUP;
+    if (!line_[0]) return ENODATA;
+    bitsPerSecond = *line_[0];
     return 0;
 }
 
@@ -731,14 +781,15 @@ std::shared_ptr<OsPort> openNetworkPort(const std::string& host, uint16_t port, 
                                         int& error) {
     error = ENOENT;
     if (host.empty() || port == 0) return nullptr;
-    // One limit for the name lookup and the connection together, as the user waits for both.
+    // One limit for the name lookup, the connection and the negotiation together, and for the
+    // settings the component makes while opening, as the user waits for all of them.
     const SteadyClock::time_point deadline = SteadyClock::now() + kConnectTimeout;
     const std::shared_ptr<addrinfo> addresses = lookUpBefore(host, port, deadline, error);
     if (!addresses) return nullptr;
     for (const addrinfo* a = addresses.get(); a; a = a->ai_next) {
         const int fd = connectBefore(*a, deadline, error);
         if (fd < 0) continue;
-        auto opened = std::make_shared<NetworkPort>(fd, rfc2217);
+        auto opened = std::make_shared<NetworkPort>(fd, rfc2217, deadline);
         error = opened->start();
         return error ? nullptr : opened;
     }

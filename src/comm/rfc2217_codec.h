@@ -51,6 +51,10 @@ inline constexpr uint8_t kControlDtrOff = 9;
 inline constexpr uint8_t kControlRtsOn = 11;
 inline constexpr uint8_t kControlRtsOff = 12;
 
+// Answers to the peer that it has not read yet, at most: a peer that goes on asking (every
+// request gets an answer, a refusal too) without reading them is dropped.
+inline constexpr size_t kMaxUnreadAnswers = 64 * 1024;
+
 // Data for the wire: every IAC doubled.
 void appendEscaped(std::vector<uint8_t>& out, const uint8_t* data, size_t count);
 // IAC SB COM-PORT-OPTION command value IAC SE, the value big-endian in `width` bytes.

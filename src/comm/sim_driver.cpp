@@ -27,6 +27,7 @@ using namespace uart;
 // FIFOs on and cleared, receiver trigger at 8 bytes as PC drivers program a 16550A.
 constexpr uint8_t kFcrOn = kFcrEnable | kFcrClearRx | kFcrClearTx | kFcrTrigger8;
 constexpr size_t kTxFifo = 16;
+constexpr size_t kRxFifo = 16;
 // A driver services one interrupt until the UART has nothing more to say; this bounds a pass
 // in case another program keeps reading the same registers under it.
 constexpr int kMaxServiceRounds = 64;
@@ -60,6 +61,7 @@ public:
     int escapeCommFunction(uint32_t code) override;
     int getCommModemStatus(uint32_t& status) override;
     int getProviderSubType(int32_t& type) override;
+    int getActualBaudRate(uint32_t& bitsPerSecond) override;
 
 private:
     uint8_t in(uint8_t offset) { return pc_.in(static_cast<uint16_t>(base_ + offset)); }
@@ -71,6 +73,8 @@ private:
     void service();
     void noteLineStatus(uint8_t lsr);
     void receiveAll(uint8_t lsr);
+    void record(uint8_t byte, uint8_t lsr);
+    void markOverrun();
     void store(uint8_t byte);
     void releaseReceiver();
     void transmit();
@@ -94,6 +98,12 @@ private:
     bool heldByXoff_ = false;
     bool receiverHeld_ = false;     // the input queue is full: what arrives waits in the UART
     uint8_t lcr_ = kLcrWordLength;  // 8 data bits, no parity, 1 stop bit
+    uint16_t divisor_ = 12;
+    // Error bits of the byte at the top of the FIFO, read from LSR (which clears them) while the
+    // byte had to stay there for want of room in the input queue.
+    uint8_t heldByteErrors_ = 0;
+    // An overrun loses the byte after a full FIFO: the bytes still to be read before the gap.
+    size_t bytesBeforeOverrun_ = 0;
     uint8_t mcr_ = kMcrDtr | kMcrRts | kMcrOut2;
     uint8_t msr_ = 0;
 };
@@ -183,19 +193,49 @@ void SimPort::noteLineStatus(uint8_t lsr) {
 void SimPort::receiveAll(uint8_t lsr) {
     for (;;) {
         noteLineStatus(lsr);
-        if (!(lsr & kLsrDr)) return;
+        // The FIFO was full when the byte was lost, and nothing has been read since.
+        if ((lsr & kLsrOe) && bytesBeforeOverrun_ == 0) bytesBeforeOverrun_ = kRxFifo;
+        if (!(lsr & kLsrDr)) {
+            markOverrun();
+            return;
+        }
         // With its queue full the driver leaves the bytes in the UART and stops their
         // interrupt until the program reads: a pseudo-terminal's wire then waits, a cable's
         // partner overruns the FIFO, and nothing already taken is thrown away.
         if (core_.full()) {
+            heldByteErrors_ |= lsr & (kLsrPe | kLsrFe | kLsrBi);
             if (!std::exchange(receiverHeld_, true)) out(reg::kIerDlm, kIerAll & ~kIerRda);
             return;
         }
         const uint8_t byte = in(reg::kRbrThrDll);
+        const uint8_t status = lsr | std::exchange(heldByteErrors_, 0);
+        record(byte, status);
         // A break arrives as a null character with BI; it is the event, not data.
-        if (!(lsr & kLsrBi)) store(byte);
+        if (!(status & kLsrBi)) store(byte);
         lsr = in(reg::kLsr);
     }
+}
+
+// Every byte the UART delivers goes into the traffic stream, XON, XOFF and nulls included,
+// with the errors LSR gave for it.
+void SimPort::record(uint8_t byte, uint8_t lsr) {
+    if (lsr & kLsrBi) {
+        traffic()->appendMark(kTrafficBreak);
+    } else {
+        const auto flags = static_cast<uint8_t>(((lsr & kLsrPe) ? kTrafficParityError : 0) |
+                                                ((lsr & kLsrFe) ? kTrafficFramingError : 0));
+        traffic()->appendBytes(&byte, 1, flags);
+    }
+    if (bytesBeforeOverrun_ > 0 && --bytesBeforeOverrun_ == 0)
+        traffic()->appendMark(kTrafficOverrun);
+}
+
+// The FIFO ran empty before the count of bytes ahead of the gap (a purge, or the register
+// monitor reading RBR): the gap is here.
+void SimPort::markOverrun() {
+    if (bytesBeforeOverrun_ == 0) return;
+    bytesBeforeOverrun_ = 0;
+    traffic()->appendMark(kTrafficOverrun);
 }
 
 void SimPort::store(uint8_t byte) {
@@ -291,6 +331,7 @@ int SimPort::setCommState(const Dcb& dcb) {
     out(reg::kIerDlm, static_cast<uint8_t>(latch >> 8));
     out(reg::kLcr, lcr);
     lcr_ = lcr;
+    divisor_ = latch;
     const uint32_t dtrControl = dcb.Flags & kDcbDtrControlMask;
     const uint32_t rtsControl = dcb.Flags & kDcbRtsControlMask;
     mcr_ = static_cast<uint8_t>((mcr_ & ~(kMcrDtr | kMcrRts)) | (dtrControl ? kMcrDtr : 0) |
@@ -426,6 +467,14 @@ int SimPort::getCommModemStatus(uint32_t& status) {
 int SimPort::getProviderSubType(int32_t& type) {
     if (closed_) return EBADF;
     type = PST_RS232;
+    return 0;
+}
+
+// The rate the divisor gives, which is what the line runs at: 56000 asked runs at 57600.
+int SimPort::getActualBaudRate(uint32_t& bitsPerSecond) {
+    if (closed_) return EBADF;
+    std::lock_guard guard(state_);
+    bitsPerSecond = static_cast<uint32_t>(std::lround(kClockHz / divisor_));
     return 0;
 }
 

@@ -12,11 +12,13 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -136,7 +138,11 @@ const std::array<LineSetting, 5>& lineSettings() {
           comm::br9600, comm::br14400, comm::br19200, comm::br38400, comm::br56000, comm::br57600,
           comm::br115200, comm::br128000, comm::br256000, -1},
          "Скорость: ",
-         [](comm::TComm& c, int v) { c.SetBaudRate(static_cast<comm::TBaudrate>(v)); }},
+         // A pick from the list ends a typed speed.
+         [](comm::TComm& c, int v) {
+             c.SetBaudRate(static_cast<comm::TBaudrate>(v));
+             c.SetCustomBaudRate(0);
+         }},
         {"ComboBox3",
          "Биты данных",
          "8",
@@ -172,6 +178,16 @@ const std::array<LineSetting, 5>& lineSettings() {
 // Said after the box's text when its position names no setting.
 constexpr const char* kSettingKept = " (не применено, оставлено прежнее)";
 
+// A speed typed into the speed box: a whole number of bits per second, with the real rate in
+// brackets after it that the box itself may show ("115200 (115384)"). 0 when it is none.
+uint32_t typedBitsPerSecond(const QString& text) {
+    static const QRegularExpression kSpeed(QStringLiteral(R"(^\s*(\d{1,10})\s*(\(\d*\))?\s*$)"));
+    const QRegularExpressionMatch match = kSpeed.match(text);
+    if (!match.hasMatch()) return 0;
+    const qulonglong rate = match.captured(1).toULongLong();
+    return rate <= std::numeric_limits<uint32_t>::max() ? static_cast<uint32_t>(rate) : 0;
+}
+
 }  // namespace
 
 TerminalMemo::TerminalMemo(const QString& objectName, int maximumLines, QWidget* parent)
@@ -194,6 +210,9 @@ TerminalPage::TerminalPage(QMainWindow* form, QWidget* page, monitor::RegisterMo
     Comm1_.SetMonitorEvents(comm::TCommEventTypes::all());
     Comm1_.SetOptions(comm::TCommOptions::all());
     Comm1_.SetFlowControl(comm::fcCTS);
+    // The boxes' initial texts name these settings.
+    for (int setting = 0; setting < static_cast<int>(shownOrdinals_.size()); ++setting)
+        shownOrdinals_[static_cast<size_t>(setting)] = componentOrdinal(setting);
     buildGroup(page);
     connectMenu();
     connectEvents();
@@ -323,7 +342,7 @@ QComboBox* TerminalPage::newLineSettingBox(int setting, QWidget* parent) {
     const int shown = box->findText(utf8Text(table.initialText), Qt::MatchExactly);
     box->setCurrentIndex(shown);
     if (shown < 0) box->setEditText(utf8Text(table.initialText));
-    acceptedSettingTexts_[static_cast<size_t>(setting)] = box->currentText();
+    if (setting == kBaudRate) shownSpeedText_ = box->currentText();
     setHint(box, utf8Text(table.hint));
     // In the order of the settings table.
     static constexpr std::array<void (TerminalPage::*)(int), 5> kChangeHandlers = {
@@ -334,8 +353,14 @@ QComboBox* TerminalPage::newLineSettingBox(int setting, QWidget* parent) {
     connect(box, &QComboBox::activated, this, [this, change](int position) {
         widgets::runCommand([this, change, position] { (this->*change)(position); });
     });
-    connect(box->lineEdit(), &QLineEdit::textEdited, this,
-            [this, change] { widgets::runCommand([this, change] { (this->*change)(-1); }); });
+    if (setting == kBaudRate) {
+        // A speed is typed digit by digit: it is set when the typing ends, not at each key.
+        connect(box->lineEdit(), &QLineEdit::editingFinished, this,
+                [this] { widgets::runCommand([this] { ComboBaudrateTyped(); }); });
+    } else {
+        connect(box->lineEdit(), &QLineEdit::textEdited, this,
+                [this, change] { widgets::runCommand([this, change] { (this->*change)(-1); }); });
+    }
     return box;
 }
 
@@ -409,28 +434,12 @@ void TerminalPage::lightStep() {
 
 void TerminalPage::SpeedButton1Click() {
     if (!Comm1_.IsOpen()) {
-        Comm1_.SetDeviceName(ComboBox2->currentText().toStdString());
-        Comm1_.Open();
-        if (speakerOn() && Comm1_.IsOpen()) hooks_.sound(500, 200);
-        const QString name = deviceName();
-        statusPanel2_->setText(QStringLiteral("UART - подключен к : ") + name);
-        if (menuChecked(menu_.NRTS)) Comm1_.SetRts(true);
-        if (menuChecked(menu_.NDTR)) Comm1_.SetDtr(true);
-        Memo1->appendLine(QStringLiteral("Подключено к : ") + name);
-        hooks_.appendLog(monitor::LogPane::Left,
-                         {QString(), QStringLiteral(" Подключено к : ") + name});
-        hooks_.appendLog(monitor::LogPane::Right,
-                         {QString(), QStringLiteral(" Подключено к : ") + name, QString()});
-        Memo1->appendLine(QString::fromStdString(comm::ProviderTypeName(Comm1_.ProviderType())));
-        setLight(lights_[kXonLight], colour(monitor::kLime));
-        closedLightsShown_ = 0;
-        SpeedButton1->setText(QStringLiteral("CLOSE"));
-        ComboBox2->setEnabled(false);
-        setHint(SpeedButton1, QStringLiteral("Отключиться от порта"));
+        connectPort();
         return;
     }
     Comm1_.Close();
     if (speakerOn() && !Comm1_.IsOpen()) hooks_.sound(800, 150);
+    showComponentLine();
     const QString name = deviceName();
     // "oтключён" begins with a Latin o in the status bar, "Oтключён" with a Latin O in the left
     // pane; the other two notes are all Cyrillic.
@@ -442,6 +451,41 @@ void TerminalPage::SpeedButton1Click() {
     SpeedButton1->setText(QStringLiteral("OPEN"));
     ComboBox2->setEnabled(true);
     setHint(SpeedButton1, QStringLiteral("Подключиться к порту"));
+}
+
+// Whatever fails while connecting leaves the port closed (the component closes a port it could
+// not set up; one whose RTS or DTR cannot be raised is closed here) and the status bar as it
+// was, so the button, the status bar and the component always agree whether a port is
+// connected. Either way the boxes then show the line the component holds, which follows what
+// the port took.
+void TerminalPage::connectPort() {
+    const QString statusBefore = statusPanel2_->text();
+    try {
+        Comm1_.SetDeviceName(ComboBox2->currentText().toStdString());
+        Comm1_.Open();
+        if (speakerOn() && Comm1_.IsOpen()) hooks_.sound(500, 200);
+        statusPanel2_->setText(QStringLiteral("UART - подключен к : ") + deviceName());
+        if (menuChecked(menu_.NRTS)) Comm1_.SetRts(true);
+        if (menuChecked(menu_.NDTR)) Comm1_.SetDtr(true);
+    } catch (...) {
+        Comm1_.Close();
+        statusPanel2_->setText(statusBefore);
+        showComponentLine();
+        throw;
+    }
+    showComponentLine();
+    const QString name = deviceName();
+    Memo1->appendLine(QStringLiteral("Подключено к : ") + name);
+    hooks_.appendLog(monitor::LogPane::Left,
+                     {QString(), QStringLiteral(" Подключено к : ") + name});
+    hooks_.appendLog(monitor::LogPane::Right,
+                     {QString(), QStringLiteral(" Подключено к : ") + name, QString()});
+    Memo1->appendLine(QString::fromStdString(comm::ProviderTypeName(Comm1_.ProviderType())));
+    setLight(lights_[kXonLight], colour(monitor::kLime));
+    closedLightsShown_ = 0;
+    SpeedButton1->setText(QStringLiteral("CLOSE"));
+    ComboBox2->setEnabled(false);
+    setHint(SpeedButton1, QStringLiteral("Отключиться от порта"));
 }
 
 void TerminalPage::SpeedButton2Click() {
@@ -491,36 +535,116 @@ void TerminalPage::ComboBox6Change(int position) {
 }
 
 // A position that names no setting (an empty item, a typed text) leaves the component as it
-// was, and the line says so.
+// was, and the line says so. After a setting the port refused, the boxes show the line the
+// component kept, which is the port's.
 void TerminalPage::lineSettingChange(int setting, int position) {
     const LineSetting& table = lineSettings()[static_cast<size_t>(setting)];
-    const QString line =
-        utf8Text(table.prefix) + lineSettingBoxes_[static_cast<size_t>(setting)]->currentText();
+    QComboBox* box = lineSettingBoxes_[static_cast<size_t>(setting)];
     const bool named = position >= 0 && position < static_cast<int>(table.ordinals.size()) &&
                        table.ordinals[static_cast<size_t>(position)] >= 0;
     if (!named) {
-        Memo1->appendLine(line + utf8Text(kSettingKept));
+        Memo1->appendLine(utf8Text(table.prefix) + box->currentText() + utf8Text(kSettingKept));
+        return;
+    }
+    const int ordinal = table.ordinals[static_cast<size_t>(position)];
+    shownOrdinals_[static_cast<size_t>(setting)] = ordinal;
+    if (setting == kBaudRate) {
+        shownTypedRate_ = 0;
+        shownSpeedText_ = box->itemText(position);
+    }
+    try {
+        table.apply(Comm1_, ordinal);
+    } catch (...) {
+        showComponentLine();
+        throw;
+    }
+    showComponentLine();
+    Memo1->appendLine(utf8Text(table.prefix) + box->currentText());
+}
+
+// The typing in the speed box has ended (Enter, or the box left; Qt may say so twice). The
+// text the box already shows changes nothing; an item's text is a pick of that item; a number
+// of bits per second is set as it is (the port may refuse it, as any setting); anything else is
+// a typed text the component does not take, and the box goes back to the speed it has.
+void TerminalPage::ComboBaudrateTyped() {
+    QComboBox* box = lineSettingBoxes_[kBaudRate];
+    const QString text = box->currentText();
+    if (text == shownSpeedText_ + realSpeedSuffix()) return;
+    const int item = box->findText(text.trimmed(), Qt::MatchExactly);
+    if (item >= 0) {
+        const QSignalBlocker quiet(box);
+        box->setCurrentIndex(item);
+        ComboBaudrateChange(item);
+        return;
+    }
+    const uint32_t rate = typedBitsPerSecond(text);
+    if (rate == 0) {
+        ComboBaudrateChange(-1);
+        showComponentLine();
         return;
     }
     try {
-        table.apply(Comm1_, table.ordinals[static_cast<size_t>(position)]);
+        Comm1_.SetCustomBaudRate(rate);
     } catch (...) {
-        showAcceptedSetting(setting);
+        showComponentLine();
         throw;
     }
-    acceptedSettingTexts_[static_cast<size_t>(setting)] =
-        lineSettingBoxes_[static_cast<size_t>(setting)]->currentText();
-    Memo1->appendLine(line);
+    showComponentLine();
+    Memo1->appendLine(utf8Text(lineSettings()[kBaudRate].prefix) + box->currentText());
 }
 
-// The port refused the pick and kept its line as it was, so the box goes back to the item that
-// line was set from rather than show a setting the port does not have.
-void TerminalPage::showAcceptedSetting(int setting) {
-    QComboBox* box = lineSettingBoxes_[static_cast<size_t>(setting)];
-    const QString& accepted = acceptedSettingTexts_[static_cast<size_t>(setting)];
-    const QSignalBlocker quiet(box);
-    box->setCurrentIndex(box->findText(accepted, Qt::MatchExactly));
-    box->setEditText(accepted);
+int TerminalPage::componentOrdinal(int setting) const {
+    switch (setting) {
+        case kBaudRate:
+            return Comm1_.BaudRate();
+        case kDatabits:
+            return Comm1_.Databits();
+        case kStopbits:
+            return Comm1_.Stopbits();
+        case kParity:
+            return Comm1_.Parity();
+        default:
+            return Comm1_.FlowControl();
+    }
+}
+
+// Each box that names another value than the component holds shows the component's value (the
+// first item that names it); a box that already names it keeps its text ("RTS" and "CTS" both
+// name the RTS/CTS handshake). The speed box shows a typed speed as its number, and while the
+// port runs at another rate than the one asked, the real one after it in brackets.
+void TerminalPage::showComponentLine() {
+    for (int setting = 0; setting < static_cast<int>(lineSettingBoxes_.size()); ++setting) {
+        QComboBox* box = lineSettingBoxes_[static_cast<size_t>(setting)];
+        const LineSetting& table = lineSettings()[static_cast<size_t>(setting)];
+        const int value = componentOrdinal(setting);
+        int& shown = shownOrdinals_[static_cast<size_t>(setting)];
+        const bool typedSpeedChanged =
+            setting == kBaudRate && Comm1_.CustomBaudRate() != shownTypedRate_;
+        const auto item = std::find(table.ordinals.begin(), table.ordinals.end(), value);
+        if ((value == shown && !typedSpeedChanged) || item == table.ordinals.end()) continue;
+        shown = value;
+        const QSignalBlocker quiet(box);
+        box->setCurrentIndex(static_cast<int>(item - table.ordinals.begin()));
+        if (setting == kBaudRate) shownSpeedText_ = box->currentText();
+    }
+    QComboBox* speedBox = lineSettingBoxes_[kBaudRate];
+    shownTypedRate_ = Comm1_.CustomBaudRate();
+    if (shownTypedRate_ != 0) shownSpeedText_ = QString::number(shownTypedRate_);
+    const QString text = shownSpeedText_ + realSpeedSuffix();
+    if (speedBox->currentText() != text) {
+        const QSignalBlocker quiet(speedBox);
+        if (shownTypedRate_ != 0) speedBox->setCurrentIndex(-1);
+        speedBox->setEditText(text);
+    }
+}
+
+// " (115384)" while the open port runs at another rate than the component asked of it.
+QString TerminalPage::realSpeedSuffix() const {
+    const uint32_t real = Comm1_.ActualBaudRate();
+    const uint32_t asked = Comm1_.CustomBaudRate() != 0 ? Comm1_.CustomBaudRate()
+                                                        : comm::bitsPerSecond(Comm1_.BaudRate());
+    if (real == 0 || real == asked) return {};
+    return QStringLiteral(" (%1)").arg(real);
 }
 
 void TerminalPage::Comm1Break() {

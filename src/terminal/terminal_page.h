@@ -100,6 +100,8 @@ public:
     void ComboBox4Change(int position);
     void ComboBox5Change(int position);
     void ComboBox6Change(int position);
+    // The speed typed into ComboBaudrate, when the typing has ended.
+    void ComboBaudrateTyped();
 
     void Comm1Break();
     void Comm1Cts();
@@ -116,8 +118,11 @@ private:
     QComboBox* newLineSettingBox(int setting, QWidget* parent);
     void connectMenu();
     void connectEvents();
+    void connectPort();
     void lineSettingChange(int setting, int position);
-    void showAcceptedSetting(int setting);
+    int componentOrdinal(int setting) const;
+    void showComponentLine();
+    QString realSpeedSuffix() const;
     void takeReceived(std::span<const uint8_t> bytes);
     QString deviceName() const;
     bool speakerOn() const;
@@ -137,8 +142,11 @@ private:
     QComboBox* ComboBox2 = nullptr;
     // ComboBaudrate, ComboBox3, ComboBox4, ComboBox5 and ComboBox6.
     std::array<QComboBox*, 5> lineSettingBoxes_{};
-    // What each box showed when the component last took its setting.
-    std::array<QString, 5> acceptedSettingTexts_{};
+    // The ordinal each box's text names; for the speed box also the typed speed it shows (0
+    // for a list item) and its text without the real rate.
+    std::array<int, 5> shownOrdinals_{};
+    uint32_t shownTypedRate_ = 0;
+    QString shownSpeedText_;
     QLineEdit* Edit43 = nullptr;
     QToolButton* SpeedButton1 = nullptr;
     QToolButton* SpeedButton2 = nullptr;

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -108,6 +109,11 @@ TEST_P(Rfc2217Port, LineSettingsReachThePtyAndOneTheServerRefusesKeepsThePreviou
         comm.SetBaudRate(rate);
         EXPECT_EQ(lineSpeed(), bitsPerSecond);
     }
+    comm.SetCustomBaudRate(250000);
+    EXPECT_EQ(lineSpeed(), 250000u);
+    EXPECT_EQ(comm.ActualBaudRate(), 250000u) << "the rate the server answered";
+    comm.SetCustomBaudRate(0);
+    EXPECT_EQ(lineSpeed(), 256000u);
     const std::pair<comm::TParity, tcflag_t> parities[] = {{comm::paOdd, PARODD},
                                                            {comm::paEven, 0},
                                                            {comm::paMark, CMSPAR | PARODD},
@@ -171,6 +177,10 @@ TEST_P(RemotePort, EveryByteValueCrossesBothWaysInOrder) {
     writer.join();
     EXPECT_TRUE(sent);
     EXPECT_TRUE(received == pattern) << firstDifference(received, pattern);
+    const std::string streamSent = commtest::trafficBytes(*comm.Traffic(), true);
+    const std::string streamReceived = commtest::trafficBytes(*comm.Traffic(), false);
+    EXPECT_TRUE(streamSent == pattern) << firstDifference(streamSent, pattern);
+    EXPECT_TRUE(streamReceived == pattern) << firstDifference(streamReceived, pattern);
 }
 
 // A pseudo-terminal has no break to show: what can be seen is the server taking the command
@@ -319,10 +329,14 @@ TEST(RemotePortAbsent, NameWhoseResolverNeverAnswersGivesUpAtTheConnectLimit) {
 
 // The server side of RFC 2217 cut down to what line events need, since no pseudo-terminal can
 // raise a modem line or a line error: it takes the client's options, confirms every setting as
-// asked (a query with 9600 8N1), and sends the notifications the test gives it.
+// asked (a query with 9600 8N1), and sends the notifications the test gives it. It can also play
+// a broken peer: one that negotiates and then answers nothing, or one that stops reading and asks
+// Telnet requests without end (IAC DO 1), each of which wants an answer.
 class ScriptedServer {
 public:
-    ScriptedServer() {
+    enum class Peer { kConfirms, kAnswersNothing, kFloodsWithoutReading };
+
+    explicit ScriptedServer(Peer peer = Peer::kConfirms) : peer_(peer) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -339,6 +353,7 @@ public:
         ::shutdown(listener_, SHUT_RDWR);
         if (connection_ >= 0) ::shutdown(connection_, SHUT_RDWR);
         thread_.join();
+        if (flooder_.joinable()) flooder_.join();
         ::close(listener_);
         if (connection_ >= 0) ::close(connection_);
     }
@@ -346,6 +361,13 @@ public:
     void notify(uint8_t command, uint8_t state) {
         send({kIac, kSb, kComPort, command, state, kIac, kSe});
     }
+    // From now on it reads nothing more and floods the client with requests.
+    void flood() {
+        flooding_ = true;
+        flooder_ = std::thread([this] { floodUntilDropped(connection_); });
+    }
+    // The client has closed the connection (seen while the server still reads).
+    bool hungUp() const { return hungUp_; }
 
     static constexpr uint8_t kNotifyLineState = 106;
     static constexpr uint8_t kNotifyModemState = 107;
@@ -360,15 +382,24 @@ private:
                   static_cast<ssize_t>(bytes.size()));
     }
 
+    static void floodUntilDropped(int connection) {
+        std::vector<uint8_t> requests;
+        for (int i = 0; i < 4096; ++i) requests.insert(requests.end(), {kIac, kDo, 1});
+        while (::send(connection, requests.data(), requests.size(), MSG_NOSIGNAL) > 0) {
+        }
+    }
+
     void serve() {
         const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection < 0) return;
         connection_ = connection;
         send({kIac, kDo, 0, kIac, kWill, 0, kIac, kDo, kComPort});
+        if (peer_ == Peer::kFloodsWithoutReading) return floodUntilDropped(connection);
         enum { kData, kCommand, kOption, kSub, kSubIac } state = kData;
         std::vector<uint8_t> sub;
         uint8_t buf[512];
-        for (ssize_t n; (n = ::read(connection, buf, sizeof buf)) > 0;) {
+        ssize_t n = 0;
+        while (!flooding_ && (n = ::read(connection, buf, sizeof buf)) > 0) {
             for (ssize_t i = 0; i < n; ++i) {
                 const uint8_t b = buf[i];
                 switch (state) {
@@ -391,11 +422,12 @@ private:
                     case kSubIac:
                         state = b == kIac ? kSub : kData;
                         if (b == kIac) sub.push_back(b);
-                        if (b == kSe) confirm(sub);
+                        if (b == kSe && peer_ == Peer::kConfirms) confirm(sub);
                         break;
                 }
             }
         }
+        hungUp_ = n == 0;
     }
 
     void confirm(const std::vector<uint8_t>& sub) {
@@ -411,11 +443,15 @@ private:
         send(reply);
     }
 
+    const Peer peer_;
     int listener_ = -1;
     std::atomic<int> connection_{-1};
     int port_ = 0;
     std::mutex sending_;
+    std::atomic<bool> flooding_{false};
+    std::atomic<bool> hungUp_{false};
     std::thread thread_;
+    std::thread flooder_;
 };
 
 // Each notification of the server, one at a time, and the handlers it runs: the modem lines by
@@ -459,6 +495,71 @@ TEST(RemoteLineEvents, ServerNotificationsBecomeTheComponentsEvents) {
     EXPECT_EQ(after(ScriptedServer::kNotifyLineState, 0x10), " break");
     EXPECT_EQ(after(ScriptedServer::kNotifyLineState, 0x0E),
               " error " + std::to_string(comm::CE_FRAME | comm::CE_RXPARITY | comm::CE_OVERRUN));
+    // The server names no byte: the marks stand where the notifications came, flagged so.
+    EXPECT_EQ(commtest::receivedTraffic(*comm.Traffic()), "<break>? <overrun>? <error/p/f>?");
+}
+
+// The process's resident memory.
+long residentBytes() {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages >> pages;
+    return pages * ::sysconf(_SC_PAGESIZE);
+}
+
+long msSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count());
+}
+
+// A peer that negotiates and then answers no setting: OPEN gives up within the opening's limit,
+// not a limit per setting, and lets the connection go instead of keeping it open behind the
+// error.
+TEST(RemotePeerMisbehaving, OneThatNeverAnswersFailsTheOpeningWithinItsLimitAndIsLetGo) {
+    ScriptedServer server(ScriptedServer::Peer::kAnswersNothing);
+    commtest::OwnerLoop loop;
+    TComm comm(loop.runOnOwner());
+    comm.SetDeviceName(server.deviceName());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_STREQ(raised([&] { comm.Open(); }).what(),
+                 "Error updating DataControlBlock (Error: 22) ");
+    EXPECT_LE(msSince(start), 3'500);
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_TRUE(loop.pumpUntil([&] { return server.hungUp(); })) << "the connection is closed";
+}
+
+// A peer that asks without end and reads none of the answers, while the port opens and after
+// it is open: it is dropped with ENOBUFS, memory stays bounded, and the failed opening leaves
+// nothing running.
+TEST(RemotePeerMisbehaving, OneThatAsksWithoutReadingIsDroppedAndMemoryStaysBounded) {
+    commtest::OwnerLoop loop;
+    const long residentBefore = residentBytes();
+    {
+        ScriptedServer server(ScriptedServer::Peer::kFloodsWithoutReading);
+        TComm comm(loop.runOnOwner());
+        comm.SetDeviceName(server.deviceName());
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_STREQ(raised([&] { comm.Open(); }).what(),
+                     "Error accessing specified device (Error: 105) ");
+        EXPECT_LE(msSince(start), 3'500);
+        EXPECT_FALSE(comm.IsOpen());
+        EXPECT_LT(commtest::cpuUsWhilePumping(loop, std::chrono::milliseconds(300)), 100000);
+    }
+
+    ScriptedServer server;
+    TComm comm(loop.runOnOwner());
+    std::vector<int32_t> errors;
+    comm.OnError = [&](comm::TCustomComm*, int32_t e) { errors.push_back(e); };
+    comm.SetDeviceName(server.deviceName());
+    comm.Open();
+    server.flood();
+    ASSERT_TRUE(loop.pumpUntil([&] { return !errors.empty(); }));
+    EXPECT_EQ(errors, std::vector<int32_t>{static_cast<int32_t>(comm::CE_IOE)});
+    char buf[4];
+    EXPECT_EQ(raised([&] { comm.Read(buf, 4); }).ErrorCode, ENOBUFS);
+    EXPECT_LT(commtest::cpuUsWhilePumping(loop, std::chrono::milliseconds(300)), 100000);
+    EXPECT_LT(residentBytes() - residentBefore, 32L << 20);
+    comm.Close();
 }
 
 }  // namespace

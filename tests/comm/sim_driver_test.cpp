@@ -13,9 +13,11 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "comm/comm.h"
 #include "comm/comm_os.h"
+#include "comm_test_support.h"
 #include "owner_loop.h"
 #include "sim/clock.h"
 #include "sim/simulated_pc.h"
@@ -254,6 +256,74 @@ TEST_F(SimDriver, MoreCharactersThanTheFifoHoldsAtOnceIsAnOverrun) {
     elapse(30);
     ASSERT_TRUE(loop.pumpUntil([&] { return errors != 0; }));
     EXPECT_EQ(static_cast<uint32_t>(errors), comm::CE_OVERRUN);
+}
+
+// COM1 sends at 8N1 to COM2, which receives first at 8N1, then with even parity (the frames no
+// longer match: framing errors), then at 8N1 again; then more characters arrive at once than its
+// FIFO holds, and a break. The traffic stream marks each error on its byte and each loss where
+// it happened; what Read returns and the events stay as they were.
+TEST_F(SimDriver, TrafficStreamMarksEachErrorAtItsPlaceBesideTheUsualEvents) {
+    std::string read;
+    int32_t errors = 0;
+    int breaks = 0;
+    com2.OnRxChar = [&](comm::TCustomComm* sender, int32_t count) {
+        std::vector<char> buf(static_cast<size_t>(count));
+        read.append(buf.data(), static_cast<size_t>(sender->Read(buf.data(), count)));
+    };
+    com2.OnError = [&](comm::TCustomComm*, int32_t e) { errors |= e; };
+    com2.OnBreak = [&](comm::TCustomComm*) { ++breaks; };
+    com1.Open();
+    com2.Open();
+    const auto sendAndWait = [&](const std::string& text) {
+        ASSERT_EQ(com1.Write(text.data(), static_cast<int32_t>(text.size())),
+                  static_cast<int32_t>(text.size()));
+        const size_t until = read.size() + text.size();
+        elapse(static_cast<int>(text.size()) + 6);
+        ASSERT_TRUE(loop.pumpUntil([&] { return read.size() == until; })) << read;
+    };
+    sendAndWait("ok");
+    com2.SetParity(comm::paEven);
+    sendAndWait("AB");
+    ASSERT_TRUE(loop.pumpUntil([&] { return errors != 0; }));
+    com2.SetParity(comm::paNone);
+    sendAndWait("z");
+
+    for (int i = 0; i < 20; ++i) {
+        sim::Character c = onWire(static_cast<uint8_t>('a' + i), sim::Frame{});
+        c.endNs += i * kCharNs;
+        pc.injectReceived(2, c);
+    }
+    elapse(30);
+    ASSERT_TRUE(loop.pumpUntil([&] { return read.size() == 5 + 16; })) << read;
+    sim::Character brk = onWire(0, sim::Frame{});
+    brk.isBreak = true;
+    pc.injectReceived(2, brk);
+    elapse(6);
+    ASSERT_TRUE(loop.pumpUntil([&] { return breaks == 1; }));
+
+    EXPECT_EQ(commtest::receivedTraffic(*com2.Traffic()),
+              "o k A/f B/f z a b c d e f g h i j k l m n o p <overrun> <break>");
+    EXPECT_EQ(read, "okABzabcdefghijklmnop");
+    EXPECT_EQ(errors, static_cast<int32_t>(comm::CE_FRAME | comm::CE_OVERRUN));
+    EXPECT_EQ(commtest::trafficBytes(*com1.Traffic(), true), "okABz");
+    EXPECT_EQ(commtest::trafficBytes(*com2.Traffic(), true), "");
+}
+
+// A typed rate runs at the nearest divisor of the UART's clock; one too far from any divisor is
+// refused like a rate of the list, and the line keeps the rate it had.
+TEST_F(SimDriver, TypedRateTakesTheNearestDivisorAndOneTooFarIsRefused) {
+    com2.Open();
+    com2.SetCustomBaudRate(112000);
+    EXPECT_EQ(divisorLatch(kCom2, false), 1);
+    EXPECT_EQ(com2.ActualBaudRate(), 115200u);
+    EXPECT_STREQ(commtest::raised([&] { com2.SetCustomBaudRate(250000); }).what(),
+                 "Error updating DataControlBlock (Error: 22) ");
+    EXPECT_EQ(com2.CustomBaudRate(), 112000u);
+    EXPECT_EQ(divisorLatch(kCom2, false), 1);
+    com2.SetCustomBaudRate(0);
+    EXPECT_EQ(com2.ActualBaudRate(), 9600u) << "back to the rate of the list";
+    com2.Close();
+    EXPECT_EQ(com2.ActualBaudRate(), 0u);
 }
 
 // The whole receive path in real time: a program writes lines into COM3's pseudo-terminal as fast

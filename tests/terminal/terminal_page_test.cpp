@@ -4,6 +4,9 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <termios.h>
+
+#include "comm/linux_baud.h"
 #include "sim/simulated_pc.h"
 #include "terminal_fixture.h"
 
@@ -53,9 +56,8 @@ TEST_F(Terminal, ConnectSoundsThenWritesStatusMemoLogsProviderAndLightsXonInOrde
                            "RichEdit2:  Подключено к : " + name + " @1s", "RichEdit1:  @1s",
                            "RichEdit1:  Подключено к : " + name + " @1s", "RichEdit1:  @1s"}));
     EXPECT_EQ(statusPanel->text(), "UART - подключен к : " + name);
-    EXPECT_EQ(memo("Memo1")->lines(),
-              QStringList({"Подключено к : " + name, "Unknown provider id"}))
-        << "a pseudo-terminal is no RS-232 port";
+    EXPECT_EQ(memo("Memo1")->lines(), QStringList({"Подключено к : " + name, "RS-232 serial port"}))
+        << "a tty typed into the port box is a serial port";
     EXPECT_EQ(lightColour("StaticText3"), QColor(0, 255, 0));
     EXPECT_EQ(button("SpeedButton1")->text(), "CLOSE");
     EXPECT_EQ(button("SpeedButton1")->toolTip(), "Отключиться от порта");
@@ -100,29 +102,35 @@ TEST_F(Terminal, FailedOpenShowsTheErrorAndEndsBeforeAnyToneOrText) {
     EXPECT_EQ(button("SpeedButton1")->text(), "OPEN");
 }
 
-// A pseudo-terminal has no modem lines, so raising one is refused: the connect stops after the
-// status bar, with the port open, and the next click disconnects.
+// A pseudo-terminal has no modem lines, so raising one is refused: the connect stops with the
+// error, the port closed again and the status bar as it was, so the button's OPEN is true; the
+// next click tries to connect again.
 class RefusedSignals : public TerminalTest,
                        public testing::WithParamInterface<std::pair<bool, bool>> {};
 
-TEST_P(RefusedSignals, ConnectStopsAfterTheStatusBarWithThePortOpen) {
+TEST_P(RefusedSignals, ConnectFailsWithThePortClosedAndTheStatusBarAsItWas) {
     const auto [rts, dtr] = GetParam();
     usePty();
+    statusPanel->setText(QStringLiteral("UART - oтключён от : Com2"));
     action("NRTS")->setChecked(rts);
     action("NDTR")->setChecked(dtr);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        calls.clear();
+        click("SpeedButton1");
+        EXPECT_FALSE(page->Comm1().IsOpen());
+        ASSERT_EQ(calls.size(), 2);
+        EXPECT_EQ(calls[0], "sound 500 200");
+        EXPECT_EQ(calls[1], "Ошибка: EscapeCommFunction failure (Error: 25) ");
+        EXPECT_EQ(statusPanel->text(), "UART - oтключён от : Com2");
+        EXPECT_TRUE(memo("Memo1")->lines().isEmpty());
+        EXPECT_EQ(button("SpeedButton1")->text(), "OPEN");
+        EXPECT_TRUE(combo("ComboBox2")->isEnabled());
+    }
+    action("NRTS")->setChecked(false);
+    action("NDTR")->setChecked(false);
     click("SpeedButton1");
-    ASSERT_TRUE(page->Comm1().IsOpen());
-    ASSERT_EQ(calls.size(), 2);
-    EXPECT_EQ(calls[0], "sound 500 200");
-    EXPECT_TRUE(calls[1].startsWith("Ошибка: EscapeCommFunction failure (Error: "))
-        << calls[1].toStdString();
-    EXPECT_TRUE(statusPanel->text().startsWith("UART - подключен к : "));
-    EXPECT_TRUE(memo("Memo1")->lines().isEmpty());
-    EXPECT_EQ(button("SpeedButton1")->text(), "OPEN");
-
-    click("SpeedButton1");
-    EXPECT_FALSE(page->Comm1().IsOpen());
-    EXPECT_TRUE(memo("Memo1")->lines().last().startsWith("Отключён от : "));
+    EXPECT_TRUE(page->Comm1().IsOpen());
+    EXPECT_EQ(button("SpeedButton1")->text(), "CLOSE");
 }
 
 INSTANTIATE_TEST_SUITE_P(Terminal, RefusedSignals,
@@ -300,8 +308,10 @@ TEST_F(Terminal, TypedSettingKeepsThePreviousValueAndSaysSo) {
     pick("ComboBaudrate", QStringLiteral("cbr19200"));
     memo("Memo1")->clear();
     QTest::keyClicks(combo("ComboBaudrate")->lineEdit(), QStringLiteral("x"));
+    EXPECT_TRUE(memo("Memo1")->lines().isEmpty()) << "a speed is taken when the typing ends";
+    QTest::keyClick(combo("ComboBaudrate")->lineEdit(), Qt::Key_Return);
     EXPECT_EQ(page->Comm1().BaudRate(), comm::br19200);
-    EXPECT_EQ(memo("Memo1")->lines().last(), "Скорость: cbr19200x" + kKept);
+    EXPECT_EQ(memo("Memo1")->lines(), QStringList{"Скорость: cbr19200x" + kKept});
 }
 
 TEST_F(Terminal, SettingChangedWhileOpenIsAppliedAtOnceAndARefusedOneIsTakenBack) {
@@ -316,6 +326,79 @@ TEST_F(Terminal, SettingChangedWhileOpenIsAppliedAtOnceAndARefusedOneIsTakenBack
     EXPECT_EQ(page->Comm1().Databits(), comm::da8);
     EXPECT_EQ(combo("ComboBox3")->currentText(), "8");
     EXPECT_EQ(combo("ComboBox3")->currentIndex(), 4);
+}
+
+// A pseudo-terminal refuses 7 data bits and parity. Refused at OPEN, the port is closed again
+// and the component follows the line the port ran, so the boxes show that line and the next
+// OPEN connects with it; refused while open, the boxes stay on the line the port runs.
+TEST_F(Terminal, BoxesShowTheLineThePortRunsAfterARefusedOpenAndARefusedSetting) {
+    usePty();
+    termios line{};
+    ASSERT_EQ(::tcgetattr(pty->slave, &line), 0);
+    ::cfsetspeed(&line, B38400);
+    ASSERT_EQ(::tcsetattr(pty->slave, TCSANOW, &line), 0);
+    pick("ComboBaudrate", QStringLiteral("cbr19200"));
+    pick("ComboBox3", QStringLiteral("7"));
+    pick("ComboBox4", QStringLiteral("20"));
+    pick("ComboBox5", QStringLiteral("Чётная"));
+    const QStringList portLine = {"cbr38400", "8", "10", "Нет"};
+    const auto shownLine = [this] {
+        QStringList shown;
+        for (const char* box : {"ComboBaudrate", "ComboBox3", "ComboBox4", "ComboBox5"})
+            shown << combo(box)->currentText();
+        return shown;
+    };
+
+    click("SpeedButton1");
+    EXPECT_EQ(calls, QStringList({"Ошибка: Error updating DataControlBlock (Error: 22) "}));
+    EXPECT_FALSE(page->Comm1().IsOpen());
+    EXPECT_EQ(button("SpeedButton1")->text(), "OPEN");
+    EXPECT_EQ(shownLine(), portLine);
+
+    click("SpeedButton1");
+    ASSERT_TRUE(page->Comm1().IsOpen()) << calls.join('\n').toStdString();
+    EXPECT_EQ(shownLine(), portLine);
+    pick("ComboBox3", QStringLiteral("5"));
+    EXPECT_EQ(calls.last(), "Ошибка: Error updating DataControlBlock (Error: 22) ");
+    EXPECT_EQ(shownLine(), portLine);
+}
+
+// A speed typed into the speed box is taken when the typing ends. On a pseudo-terminal it is the
+// rate the far end reads back. The simulated UART runs the nearest rate its divisor makes: the
+// box then shows the real rate beside the one asked, for a list item as for a typed speed, and
+// a rate no divisor comes near is refused as any setting, the box going back to the line the
+// port runs.
+TEST_F(Terminal, TypedSpeedIsSetAndARealRateOtherThanTheOneAskedIsShownBesideIt) {
+    QLineEdit* speed = combo("ComboBaudrate")->lineEdit();
+    const auto type = [&](const QString& text) {
+        speed->clear();
+        QTest::keyClicks(speed, text);
+        QTest::keyClick(speed, Qt::Key_Return);
+    };
+    usePty();
+    click("SpeedButton1");
+    ASSERT_TRUE(page->Comm1().IsOpen()) << calls.join('\n').toStdString();
+    type(QStringLiteral("250000"));
+    uint32_t farEnd = 0;
+    EXPECT_EQ(comm::linux_baud::getLineSpeed(pty->slave, farEnd), 0);
+    EXPECT_EQ(farEnd, 250000u);
+    EXPECT_EQ(memo("Memo1")->lines().last(), "Скорость: 250000");
+    click("SpeedButton1");
+    pick("ComboBaudrate", QStringLiteral("cbr9600"));
+
+    combo("ComboBox2")->setEditText(QStringLiteral("Com2"));
+    click("SpeedButton1");
+    ASSERT_TRUE(page->Comm1().IsOpen()) << calls.join('\n').toStdString();
+    pick("ComboBaudrate", QStringLiteral("cbr56000"));
+    EXPECT_EQ(memo("Memo1")->lines().last(), "Скорость: cbr56000 (57600)");
+    type(QStringLiteral("115000"));
+    EXPECT_EQ(memo("Memo1")->lines().last(), "Скорость: 115000 (115200)");
+    calls.clear();
+    type(QStringLiteral("250000"));
+    EXPECT_EQ(calls, QStringList({"Ошибка: Error updating DataControlBlock (Error: 22) "}));
+    EXPECT_EQ(speed->text(), "115000 (115200)");
+    click("SpeedButton1");
+    EXPECT_EQ(speed->text(), "115000") << "a closed port runs no rate";
 }
 
 TEST_F(Terminal, MenuItemsClickTheirButtonsOnceAndF12WritesRegisterTwo) {
