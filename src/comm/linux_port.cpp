@@ -86,6 +86,7 @@ private:
     // The calls below hold fdLock_ (shared) and state_.
     void pumpInput();
     void receive(const uint8_t* bytes, size_t count);
+    uint8_t takeByteError();
     void followErrorMarking();
     void hangUp();
     void compareLineCounts();
@@ -121,6 +122,13 @@ private:
     ParmrkDecoder decoder_;
     bool trafficCountsKnown_ = false;
     serial_icounter_struct trafficCounts_{};
+    // Errors the counters showed that no escape has shown yet: the counters move when the UART
+    // reports, the escape arrives when the line discipline has the byte.
+    struct {
+        uint32_t parity = 0;
+        uint32_t frame = 0;
+        uint32_t breaks = 0;
+    } unshown_;
     std::vector<ParmrkDecoder::Item> decoded_;
     std::vector<uint8_t> data_;
     std::vector<TrafficEntry> entries_;
@@ -327,19 +335,12 @@ void LinuxPort::receive(const uint8_t* bytes, size_t count) {
     } else {
         for (; items < count; ++items) decoded_[items] = {bytes[items], ParmrkDecoder::kData};
     }
-
-    // The kernel counts parity and framing errors apart, and breaks; its escape tells neither
-    // (FF 00 00 is a break or a NUL with an error). What the counters moved by since the last
-    // look decides, where they exist; otherwise an error byte is marked with both bits.
     serial_icounter_struct now{};
     const bool counted = trafficCountsKnown_ && ::ioctl(fd_, TIOCGICOUNT, &now) == 0;
-    uint8_t errorFlags = kTrafficParityError | kTrafficFramingError;
-    bool breaksAreBreaks = true;
     if (counted) {
-        const bool parity = now.parity != trafficCounts_.parity;
-        const bool frame = now.frame != trafficCounts_.frame;
-        if (parity != frame) errorFlags = parity ? kTrafficParityError : kTrafficFramingError;
-        breaksAreBreaks = now.brk != trafficCounts_.brk || !(parity || frame);
+        unshown_.parity += static_cast<uint32_t>(now.parity - trafficCounts_.parity);
+        unshown_.frame += static_cast<uint32_t>(now.frame - trafficCounts_.frame);
+        unshown_.breaks += static_cast<uint32_t>(now.brk - trafficCounts_.brk);
     }
 
     const int64_t time = trafficClockUs();
@@ -348,20 +349,19 @@ void LinuxPort::receive(const uint8_t* bytes, size_t count) {
     entries_.clear();
     for (size_t i = 0; i < items; ++i) {
         const ParmrkDecoder::Item item = decoded_[i];
-        switch (item.kind) {
-            case ParmrkDecoder::kData:
-                data_.push_back(item.value);
-                entries_.push_back({time, item.value, 0});
-                break;
-            case ParmrkDecoder::kBadByte:
-                data_.push_back(checkParity ? 0 : item.value);
-                entries_.push_back({time, item.value, errorFlags});
-                break;
-            case ParmrkDecoder::kBreak:
-                data_.push_back(0);
-                entries_.push_back(
-                    {time, 0, breaksAreBreaks ? uint8_t{kTrafficBreak} : errorFlags});
-                break;
+        // FF 00 00 is a break or a NUL received with an error: the counters tell which.
+        const bool errorNul = item.kind == ParmrkDecoder::kBreak && unshown_.breaks == 0 &&
+                              unshown_.parity + unshown_.frame > 0;
+        if (item.kind == ParmrkDecoder::kData) {
+            data_.push_back(item.value);
+            entries_.push_back({time, item.value, 0});
+        } else if (item.kind == ParmrkDecoder::kBadByte || errorNul) {
+            data_.push_back(checkParity ? 0 : item.value);
+            entries_.push_back({time, item.value, takeByteError()});
+        } else {
+            if (unshown_.breaks > 0) --unshown_.breaks;
+            data_.push_back(0);
+            entries_.push_back({time, 0, kTrafficBreak});
         }
     }
     // Lost bytes have no place in the data: they are marked where they came to light.
@@ -373,6 +373,21 @@ void LinuxPort::receive(const uint8_t* bytes, size_t count) {
     }
     core_.receive(data_.data(), data_.size());
     traffic()->append(entries_.data(), entries_.size());
+}
+
+// Which error a byte the tty marked had. The kernel counts each bad byte once (as a parity
+// error when it has both); when the counts leave it open, or there are none (a pseudo-terminal,
+// a driver without counters), the byte gets both marks.
+uint8_t LinuxPort::takeByteError() {
+    const bool parity = unshown_.parity > 0;
+    const bool frame = unshown_.frame > 0;
+    if (parity) {
+        --unshown_.parity;
+    } else if (frame) {
+        --unshown_.frame;
+    }
+    if (parity != frame) return parity ? kTrafficParityError : kTrafficFramingError;
+    return kTrafficParityError | kTrafficFramingError;
 }
 
 // An I/O error or a hang-up on a tty: the device is gone (the far end of a pseudo-terminal
@@ -478,6 +493,8 @@ int LinuxPort::purgeComm(uint32_t flags) {
     if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) {
         core_.clearInput();
         ::tcflush(fd_, TCIFLUSH);
+        unshown_ = {};  // their bytes are gone with the rest
+        decoder_.reset();
         signal(kickFd_);
     }
     if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) ::tcflush(fd_, TCOFLUSH);

@@ -42,6 +42,16 @@ TEST(TrafficStream, KeepsTheNewestEntriesInOrderAndCountsWhatASlowReaderLost) {
     writer.join();
     ASSERT_EQ(stream.read(rest.next, out, 16).count, 1u);
     EXPECT_TRUE(comm::isTrafficMark(out[0]));
+
+    // Bytes written straight in, more than the ring holds, across its end.
+    const uint8_t digits[] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    stream.appendBytes(digits, sizeof digits, comm::kTrafficSent);
+    const comm::TrafficStream::ReadResult sent = stream.read(rest.next + 1, out, 16);
+    EXPECT_EQ(sent.dropped, 2u);
+    ASSERT_EQ(sent.count, 8u);
+    EXPECT_EQ(out[0].value, '2');
+    EXPECT_EQ(out[7].value, '9');
+    EXPECT_EQ(out[7].flags, comm::kTrafficSent);
 }
 
 }  // namespace
