@@ -1,6 +1,6 @@
 // What an RFC 2217 server sends, whatever it sends: the Telnet decoder takes the stream apart
 // alike wherever TCP cuts it, and the negotiator answers each request with at most one answer
-// about the same option, so a peer gets back no more than it sent.
+// about the same option, so no read brings more answers than it has bytes.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -33,40 +33,56 @@ bool sameOutput(const Decoder::Output& a, const Decoder::Output& b) {
     return true;
 }
 
-// The stream in pieces whose lengths come from its first byte, as recv() may cut it.
-Decoder::Output decodeInPieces(const uint8_t* stream, size_t size) {
+// The length of the reads recv() cuts the stream into, from its first byte.
+size_t readLength(const uint8_t* stream, size_t size) {
+    return size > 0 ? stream[0] % 7 + 1 : 1;
+}
+
+Decoder::Output decodeInReads(const uint8_t* stream, size_t size) {
     Decoder decoder;
     Decoder::Output out;
-    const size_t piece = size > 0 ? stream[0] % 7 + 1 : 1;
-    for (size_t at = 0; at < size; at += piece)
-        decoder.feed(stream + at, std::min(piece, size - at), out);
+    const size_t length = readLength(stream, size);
+    for (size_t at = 0; at < size; at += length)
+        decoder.feed(stream + at, std::min(length, size - at), out);
     return out;
 }
 
-void checkNegotiation(const Decoder::Output& decoded) {
+// As the connection takes each read: decoded, and every request in it answered.
+void checkNegotiationInReads(const uint8_t* stream, size_t size) {
+    Decoder decoder;
+    Decoder::Output decoded;
     Negotiator negotiator;
     Bytes out;
     negotiator.start(out);
-    for (const Decoder::Negotiation& request : decoded.negotiations) {
-        const size_t before = out.size();
-        negotiator.receive(request.verb, request.option, out);
-        const size_t answered = out.size() - before;
-        check(answered == 0 || answered == 3);
-        if (answered == 0) continue;
-        // His WILL or WONT is answered with DO or DONT, his DO or DONT with WILL or WONT.
-        const bool hisSide = request.verb == WILL || request.verb == WONT;
-        const uint8_t verb = out[before + 1];
-        check(out[before] == IAC && out[before + 2] == request.option);
-        check(hisSide ? (verb == DO || verb == DONT) : (verb == WILL || verb == WONT));
-    }
-    // The flooding peer: every answer is owed to one request of his.
-    check(out.size() <= 9 + 3 * decoded.negotiations.size());
-    // The port counts as open only once the server has taken COM-PORT-OPTION from us.
-    if (negotiator.complete()) {
-        const auto taken = [](const Decoder::Negotiation& n) {
-            return n.verb == DO && n.option == kComPortOption;
-        };
-        check(std::any_of(decoded.negotiations.begin(), decoded.negotiations.end(), taken));
+    const size_t greeting = out.size();
+    bool comPortTaken = false;
+    const size_t length = readLength(stream, size);
+    for (size_t at = 0; at < size; at += length) {
+        const size_t read = std::min(length, size - at);
+        decoded.clear();
+        decoder.feed(stream + at, read, decoded);
+        const size_t beforeRead = out.size();
+        for (const Decoder::Negotiation& request : decoded.negotiations) {
+            const size_t before = out.size();
+            negotiator.receive(request.verb, request.option, out);
+            comPortTaken |= request.verb == DO && request.option == kComPortOption;
+            const size_t answered = out.size() - before;
+            check(answered == 0 || answered == 3);
+            if (answered == 0) continue;
+            // His WILL or WONT is answered with DO or DONT, his DO or DONT with WILL or WONT.
+            const bool hisSide = request.verb == WILL || request.verb == WONT;
+            const uint8_t verb = out[before + 1];
+            check(out[before] == IAC && out[before + 2] == request.option);
+            check(hisSide ? (verb == DO || verb == DONT) : (verb == WILL || verb == WONT));
+        }
+        // The flooding peer: the port drops a peer once more than kMaxUnreadAnswers of answers
+        // wait for it, which holds memory to the bound plus one read's answers only while every
+        // answer is owed to a request of three bytes: a read brings at most its own bytes' worth
+        // and the two bytes of a request that the read before began.
+        check(out.size() - greeting <= at + read);
+        check(out.size() - beforeRead <= read + 2);
+        // The port counts as open only once the server has taken COM-PORT-OPTION from us.
+        if (negotiator.complete()) check(comPortTaken);
     }
 }
 
@@ -92,11 +108,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Decoder whole;
     Decoder::Output decoded;
     whole.feed(data, size, decoded);
-    check(sameOutput(decoded, decodeInPieces(data, size)));
+    check(sameOutput(decoded, decodeInReads(data, size)));
     // Three bytes at least for a negotiation, six for a subnegotiation.
     check(decoded.data.size() + 3 * decoded.negotiations.size() + 6 * decoded.replies.size() <=
           size);
-    checkNegotiation(decoded);
+    checkNegotiationInReads(data, size);
     checkOwnOutput(data, size);
     return 0;
 }
