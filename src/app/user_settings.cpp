@@ -21,10 +21,13 @@ bool UserSettingsKey::openOrCreate() {
 }
 
 // A stored DWORD may have been written signed or unsigned; both spellings are one 32-bit value.
+// A value read from the file is a text; one that this process wrote is still the integer it
+// wrote, since QSettings keeps it as given until the file is read again.
 std::optional<bool> UserSettingsKey::readBool(const QString& name) const {
     const QVariant stored = settings_.value(name);
     if (!stored.isValid()) return std::nullopt;
-    if (stored.typeId() != QMetaType::QString) throw SettingValueError();
+    const int type = stored.typeId();
+    if (type != QMetaType::QString && type != QMetaType::Int) throw SettingValueError();
     bool isNumber = false;
     const qlonglong number = stored.toString().toLongLong(&isNumber, 10);
     if (!isNumber || number < std::numeric_limits<int32_t>::min() ||
