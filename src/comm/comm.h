@@ -200,6 +200,10 @@ public:
     bool WaitUnlessHandingOver();
     // The thread body has ended (stopped, or a handler's exception ended it).
     bool Finished() const;
+    // When the wait whose events are being handled completed, on the traffic stream's clock:
+    // the moment the line changed as closely as the device tells it, before the handover's
+    // trip to the owner thread.
+    int64_t EventTimeUs() const;
 
 private:
     std::shared_ptr<WatcherControl> control_;
@@ -280,6 +284,9 @@ public:
 
     // The watcher of the current opening, or nullptr while closed.
     TCommEventThread* EventThread() const { return eventThread_.get(); }
+    // Inside an event handler: when the watcher saw the event (TCommEventThread::EventTimeUs);
+    // 0 while closed.
+    int64_t EventTimeUs() const { return eventThread_ ? eventThread_->EventTimeUs() : 0; }
     const Dcb& CurrentDcb() const { return dcb_; }
 
     // What the port received and sent: the stream of the current or last opening (a new one at

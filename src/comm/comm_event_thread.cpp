@@ -5,6 +5,7 @@
 
 #include "comm/comm.h"
 #include "comm/comm_os.h"
+#include "comm/traffic_stream.h"
 
 namespace comm {
 
@@ -23,6 +24,9 @@ struct WatcherControl {
     uint32_t mask = 0;
     RunOnOwner runOnOwner;
     TCommEventThread* self = nullptr;
+    // When the wait being handed over completed: written by the watcher before the handover,
+    // read by the owner's handlers during it.
+    int64_t eventTimeUs = 0;
 
     std::mutex lock;
     std::condition_variable changed;
@@ -84,6 +88,7 @@ void WatcherControl::run() {
         int error = 0;
         switch (port->waitCommEvent(events, error)) {
             case OsPort::Wait::kEvent:
+                eventTimeUs = trafficClockUs();
                 if (!handOver(events)) {
                     finish();
                     return;
@@ -136,6 +141,10 @@ bool TCommEventThread::WaitUnlessHandingOver() {
     std::unique_lock guard(control_->lock);
     control_->changed.wait(guard, [this] { return control_->finished || control_->handingOver; });
     return control_->finished;
+}
+
+int64_t TCommEventThread::EventTimeUs() const {
+    return control_->eventTimeUs;
 }
 
 bool TCommEventThread::Finished() const {

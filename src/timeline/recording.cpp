@@ -43,11 +43,14 @@ bool Recording::uartBlock() const {
     return monitor_.watchesUart();
 }
 
-// The handler the terminal page set still runs; the level is read as it reads it.
+// The handler the terminal page set still runs; the level is read as it reads it, at the time the
+// component's watcher saw the change rather than when the handover reached this thread.
 void Recording::chainLineEvent(comm::TCustomComm::TNotifyEvent& handler, Signal signal,
                                int modemIndex) {
     handler = [this, signal, modemIndex, next = std::move(handler)](comm::TCustomComm* sender) {
-        recorder_.recordLevel(signal, comm::trafficClockUs(), sender->ModemSignal(modemIndex));
+        const int64_t seen = sender->EventTimeUs();
+        recorder_.recordLevel(signal, seen != 0 ? seen : comm::trafficClockUs(),
+                              sender->ModemSignal(modemIndex));
         if (next) next(sender);
     };
 }

@@ -17,6 +17,7 @@
 
 #include "comm/comm.h"
 #include "comm/comm_os.h"
+#include "comm/traffic_stream.h"
 #include "comm_test_support.h"
 #include "owner_loop.h"
 #include "sim/clock.h"
@@ -183,9 +184,21 @@ TEST_F(SimDriver, ModemOutputsOfCom2ReachCom1ThroughTheCable) {
     EXPECT_TRUE(com1.ModemSignal(1));
     EXPECT_EQ(cts, 0);
 
+    // The change carries the time the watcher saw it, not the time the owner, busy elsewhere,
+    // got round to the handler.
+    int64_t seenUs = 0, handledUs = 0;
+    com1.OnCts = [&](comm::TCustomComm* sender) {
+        ++cts;
+        seenUs = sender->EventTimeUs();
+        handledUs = comm::trafficClockUs();
+    };
+    const int64_t changedUs = comm::trafficClockUs();
     com2.SetRts(false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(loop.pumpUntil([&] { return cts > 0; }));
     EXPECT_FALSE(com1.ModemSignal(1));
+    EXPECT_GE(seenUs, changedUs);
+    EXPECT_GE(handledUs - seenUs, 90'000) << "the event's time is the handler's, not the line's";
 }
 
 TEST_F(SimDriver, BreakOnCom2SetsLcrBit6AndReachesCom1) {
