@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,6 +64,38 @@ struct PseudoTerminal {
         }
         return got;
     }
+};
+
+// Another program holding a device open and locked, as tio and this program lock the ports they
+// open: a child process that takes the lock and waits until the holder is destroyed.
+class LockingProcess {
+public:
+    explicit LockingProcess(const std::string& path) {
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        pid = ::fork();
+        if (pid == 0) {
+            const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+            ::flock(fd, LOCK_EX | LOCK_NB);
+            [[maybe_unused]] ssize_t sent = ::write(ready[1], "x", 1);
+            ::pause();
+            ::_exit(0);
+        }
+        char byte = 0;
+        locked = pid > 0 && ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+    ~LockingProcess() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    LockingProcess(const LockingProcess&) = delete;
+    LockingProcess& operator=(const LockingProcess&) = delete;
+
+    pid_t pid = -1;
+    bool locked = false;  // the child holds the lock
 };
 
 }  // namespace commtest

@@ -79,23 +79,14 @@ TEST_F(PortCatalog, LinksNameTheirDeviceAndLinksToNothingUsableAreLeftOut) {
 // program even when it no longer has the device open by the path the list shows.
 TEST_F(PortCatalog, ProcessHoldingTheLockIsNamed) {
     commtest::PseudoTerminal line;
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t holder = ::fork();
-    if (holder == 0) {
-        const int fd = ::open(line.path.c_str(), O_RDWR | O_NOCTTY);
-        ::flock(fd, LOCK_EX | LOCK_NB);
-        [[maybe_unused]] ssize_t sent = ::write(ready[1], "x", 1);
-        ::pause();
-        ::_exit(0);
+    std::vector<platform::PortHolder> holders;
+    pid_t holder = 0;
+    {
+        commtest::LockingProcess locker(line.path);
+        ASSERT_TRUE(locker.locked);
+        holder = locker.pid;
+        holders = platform::portHolders(line.path);
     }
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    const auto holders = platform::portHolders(line.path);
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
     EXPECT_THAT(holders, Contains(Field(&platform::PortHolder::pid, holder)));
     EXPECT_THAT(holders, Contains(Field(&platform::PortHolder::name, ::testing::Not(IsEmpty()))));
 }

@@ -149,24 +149,11 @@ TEST_F(PortReplug, WaitingSwitchedOffIsRememberedAndNothingIsReopened) {
 // names that program's process.
 TEST_F(PortReplug, BusyPortNamesTheProcessHoldingIt) {
     commtest::PseudoTerminal line;
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t holder = ::fork();
-    if (holder == 0) {
-        const int fd = ::open(line.path.c_str(), O_RDWR | O_NOCTTY);
-        ::flock(fd, LOCK_EX | LOCK_NB);
-        [[maybe_unused]] ssize_t sent = ::write(ready[1], "x", 1);
-        ::pause();
-        ::_exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    commtest::LockingProcess locker(line.path);
+    ASSERT_TRUE(locker.locked);
+    const pid_t holder = locker.pid;
     combo("ComboBox2")->setEditText(QString::fromStdString(line.path));
     click("SpeedButton1");
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
 
     EXPECT_FALSE(page->Comm1().IsOpen());
     EXPECT_TRUE(calls.contains(qs("Ошибка: Error accessing specified device (Error: 16) ")))
