@@ -41,6 +41,10 @@ constexpr uint32_t kLineCountEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_B
 // A device that is not a tty has no line to pace it, and /dev/zero is always readable: such a
 // device is read at most this often, so its endless data cannot take the owner thread over.
 constexpr std::chrono::milliseconds kUntimedReadInterval{20};
+// The input queue holds at least this much whatever size the program asks for, as a serial
+// driver's own buffer may: each handover of EV_RXCHAR to the owner thread then moves up to this
+// many bytes, so a fast line needs a few hundred handovers a second, not thousands.
+constexpr uint32_t kMinInputQueue = 64 * 1024;
 
 void signal(int eventFd) {
     const uint64_t one = 1;
@@ -175,7 +179,7 @@ int LinuxPort::setupComm(uint32_t inQueue, uint32_t) {
     std::shared_lock fdGuard(fdLock_);
     if (closed_) return EBADF;
     std::lock_guard guard(state_);
-    core_.setCapacity(inQueue);
+    core_.setCapacity(std::max(inQueue, kMinInputQueue));
     signal(kickFd_);
     return 0;
 }

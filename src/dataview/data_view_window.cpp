@@ -34,8 +34,11 @@ namespace {
 // The traffic is taken at about the pace of a screen's refresh, a batch at a time.
 constexpr int kTickMs = 40;
 constexpr size_t kBatchEntries = 64 * 1024;
-// At most this many entries per tick, so a burst from a hidden or paused view cannot hold the
-// window (and the poll) for long; the rest follows on the next ticks.
+// The timer takes at most this many entries a turn, a fraction of a millisecond's work, and
+// comes back a millisecond later while more wait: a fast line's traffic then never holds the
+// window, and the register poll's 1 ms ticks, for longer than that.
+constexpr size_t kEntriesPerTurn = kBatchEntries;
+// A tick called directly takes everything up to this many.
 constexpr size_t kEntriesPerTick = 8 * kBatchEntries;
 
 constexpr const char* kSettingsGroup = "DataView";
@@ -73,7 +76,7 @@ DataViewWindow::DataViewWindow(comm::TCustomComm& comm, const widgets::MainMenu&
         resize(size().boundedTo(screen->availableSize() - QSize(40, 60)));
     timer_ = new QTimer(this);
     timer_->setInterval(kTickMs);
-    connect(timer_, &QTimer::timeout, this, [this] { widgets::runCommand([this] { tick(); }); });
+    connect(timer_, &QTimer::timeout, this, [this] { widgets::runCommand([this] { turn(); }); });
     timer_->start();
     showLineStates();
 }
@@ -248,8 +251,28 @@ void DataViewWindow::applyRowRule() {
 }
 
 void DataViewWindow::tick() {
+    takeTurn(kEntriesPerTick);
+    showTurn();
+}
+
+// While traffic waits the timer comes back soon, and what the user sees follows at its usual
+// pace.
+void DataViewWindow::turn() {
+    if (!takeTurn(kEntriesPerTurn) || !shownAt_.isValid() || shownAt_.elapsed() >= kTickMs)
+        showTurn();
+}
+
+bool DataViewWindow::takeTurn(size_t entries) {
     followOpening();
-    if (isVisible() && !pause_->isChecked()) takeTraffic();
+    const bool more = isVisible() && !pause_->isChecked() && takeTraffic(entries);
+    timer_->setInterval(more ? 1 : kTickMs);
+    return more;
+}
+
+void DataViewWindow::showTurn() {
+    shownAt_.start();
+    view_->showAppended();
+    showDropped();
     watchLog();
     watchSending();
 }
@@ -260,7 +283,7 @@ void DataViewWindow::followOpening() {
     const bool open = comm_.IsOpen();
     std::shared_ptr<comm::TrafficStream> current = comm_.Traffic();
     if (current != stream_ && current) {
-        if (stream_ && isVisible() && !pause_->isChecked()) takeTraffic();
+        if (stream_ && isVisible() && !pause_->isChecked()) takeTraffic(kEntriesPerTick);
         // The port was closed and opened again between two ticks: the log of the opening before
         // has ended with it.
         if (log_ && stream_) endLogWithThePort();
@@ -285,18 +308,22 @@ void DataViewWindow::endLogWithThePort() {
     logStatus_->setText(logStatus_->text() + tr(" (порт закрыт)"));
 }
 
-void DataViewWindow::takeTraffic() {
-    if (!stream_) return;
-    for (size_t taken = 0; taken < kEntriesPerTick;) {
+// Whether more entries wait than were taken.
+bool DataViewWindow::takeTraffic(size_t limit) {
+    if (!stream_) return false;
+    size_t taken = 0;
+    bool more = false;
+    while (taken < limit) {
         const comm::TrafficStream::ReadResult got =
-            stream_->read(position_, batch_.data(), batch_.size());
+            stream_->read(position_, batch_.data(), std::min(batch_.size(), limit - taken));
         position_ = got.next;
         if (got.dropped) view_->countLost(got.dropped);
         if (got.count == 0) break;
         view_->append(batch_.data(), got.count);
         taken += got.count;
+        more = taken == limit;
     }
-    showDropped();
+    return more;
 }
 
 void DataViewWindow::showDropped() {

@@ -71,7 +71,13 @@ private:
     void buildControls();
     void applyRowRule();
     void followOpening();
-    void takeTraffic();
+    // One turn of the timer: takes new traffic, and shows it with the log's and the sending's
+    // progress.
+    void turn();
+    // Takes at most so many entries; whether more wait.
+    bool takeTurn(size_t entries);
+    void showTurn();
+    bool takeTraffic(size_t limit);
     void watchLog();
     void endLogWithThePort();
     void watchSending();
@@ -92,6 +98,7 @@ private:
     std::unique_ptr<traffic::SessionLog> log_;
     std::unique_ptr<traffic::FileSender> sender_;
     QElapsedTimer sendingFor_;
+    QElapsedTimer shownAt_;
 
     QTimer* timer_ = nullptr;
     TrafficView* view_ = nullptr;

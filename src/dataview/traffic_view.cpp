@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace dataview {
 
@@ -51,14 +52,19 @@ void TrafficView::beginOpening(const traffic::OpeningClock& clock) {
 
 void TrafficView::append(const comm::TrafficEntry* entries, size_t count) {
     if (count == 0) return;
-    const bool follow = following();
     rows_.append(entries, count);
+    if (hasSelection_ && std::min(anchor_, cursor_) < rows_.firstKept()) hasSelection_ = false;
+    appendedUnshown_ = true;
+}
+
+void TrafficView::showAppended() {
+    if (!std::exchange(appendedUnshown_, false)) return;
+    const bool follow = following();
     const size_t removed = rows_.takeRowsRemoved();
     QScrollBar* bar = verticalScrollBar();
     const int kept = bar->value() - static_cast<int>(std::min<size_t>(removed, bar->value()));
     updateScrollBars();
     bar->setValue(follow ? bar->maximum() : kept);
-    if (hasSelection_ && std::min(anchor_, cursor_) < rows_.firstKept()) hasSelection_ = false;
     viewport()->update();
 }
 

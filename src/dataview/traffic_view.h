@@ -29,7 +29,10 @@ public:
     explicit TrafficView(QWidget* parent = nullptr);
 
     void beginOpening(const traffic::OpeningClock& clock);
+    // Takes entries into the rows; the user sees them at the next showAppended, so a burst
+    // taken in many small parts is laid out and painted once.
     void append(const comm::TrafficEntry* entries, size_t count);
+    void showAppended();
     void countLost(uint64_t count);
     void clear();
     void setRule(const traffic::RowRule& rule);
@@ -77,6 +80,7 @@ private:
     bool hasSelection_ = false;
     uint64_t anchor_ = 0;
     uint64_t cursor_ = 0;
+    bool appendedUnshown_ = false;
 };
 
 }  // namespace dataview

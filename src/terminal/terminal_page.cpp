@@ -763,7 +763,9 @@ void TerminalPage::noteBusyPort(const comm::ECommError& error) {
 }
 
 // The input queue may hold more than the buffer; it is read a buffer at a time, so nothing is
-// written past the buffer and nothing is left behind for an event that may never come.
+// written past the buffer and nothing is left behind for an event that may never come. Between
+// buffers the window's own events go on, so a queue of many buffers never holds up the poll's
+// ticks or a click for longer than one buffer takes; a click that closed the port ends the read.
 void TerminalPage::Comm1RxChar(int32_t Count) {
     std::vector<uint8_t> buffer(static_cast<size_t>(std::max<int32_t>(Comm1_.ReadBufSize(), 1)), 0);
     Memo1->appendLine(QStringLiteral("Сигнал RX обнаружен..."));
@@ -778,8 +780,9 @@ void TerminalPage::Comm1RxChar(int32_t Count) {
         Memo1->appendLine(QStringLiteral("Чтение %1 символов").arg(n));
         takeReceived(std::span<const uint8_t>(buffer.data(), static_cast<size_t>(n)));
         left -= n;
-        if (n < wanted) break;
-    } while (left > 0);
+        if (n < wanted || left <= 0) break;
+        QCoreApplication::processEvents();
+    } while (Comm1_.IsOpen());
     // Clicks, menu commands and poll ticks go on while the watcher waits for this handler.
     QCoreApplication::processEvents();
 }
