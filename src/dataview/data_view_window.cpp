@@ -508,14 +508,17 @@ void DataViewWindow::watchSending() {
             sendStatus_->setText(tr("отменено: отправлено %1 из %2 байт").arg(p.sent).arg(p.total));
             break;
         case State::Failed:
-            sendStatus_->setText(tr("прервано: отправлено %1 из %2 байт").arg(p.sent).arg(p.total));
+            // Said here, beside the progress, and not in a message box: the usual cause is a
+            // port that went away, which the page reports itself and may reopen meanwhile.
+            sendStatus_->setText(tr("прервано: отправлено %1 из %2 байт (%3)")
+                                     .arg(p.sent)
+                                     .arg(p.total)
+                                     .arg(QString::fromStdString(p.failure)));
             break;
     }
     sender_.reset();
     sendFileButton_->setEnabled(true);
     cancelSend_->setEnabled(false);
-    if (p.state == State::Failed)
-        message_(tr("Отправка файла прервана: %1").arg(QString::fromStdString(p.failure)));
 }
 
 void DataViewWindow::closeEvent(QCloseEvent* event) {

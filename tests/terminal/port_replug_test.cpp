@@ -7,10 +7,15 @@
 #include <sys/wait.h>
 
 #include <QMenu>
+#include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <filesystem>
+#include <fstream>
 
+#include "dataview/data_view_window.h"
 #include "ports/port_watcher.h"
 #include "terminal_fixture.h"
 
@@ -79,10 +84,34 @@ TEST_F(PortReplug, SameAdapterIsOpenedAgainAfterUnplugAndAnotherIsNotTaken) {
     ASSERT_TRUE(first.send("before\r"));
     ASSERT_TRUE(pumpUntil([&] { return memoHas("Memo2", "before"); }));
 
+    // Pulled out while a file goes out through the data view: the sending ends with the port.
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("lines.txt"));
+    {
+        std::ofstream out(file.toStdString(), std::ios::binary);
+        for (int n = 0; n < 1000; ++n) out << "line " << n << "\r\n";
+    }
+    dataview::DataViewWindow dataView(page->Comm1(), widgets::MainMenu{});
+    dataView.show();
+    dataView.findChild<QSpinBox*>(QStringLiteral("lineDelay"))->setValue(5);
+    dataView.sendFile(file);
+    std::string arrived;
+    ASSERT_TRUE(pumpUntil([&] {
+        char buffer[256];
+        const ssize_t n = ::read(first.master, buffer, sizeof buffer);
+        if (n > 0) arrived.append(buffer, static_cast<size_t>(n));
+        return arrived.find("line 20\r\n") != std::string::npos;
+    }));
     unplug(first, link);
     ASSERT_TRUE(pumpUntil([&] { return !page->Comm1().IsOpen(); }));
-    EXPECT_TRUE(memoHas("Memo1", qs("Ошибка I/O произошла в течение связи с устройством.")));
+    EXPECT_EQ(
+        memo("Memo1")->lines().count(qs("Ошибка I/O произошла в течение связи с устройством.")), 1);
     EXPECT_EQ(button("SpeedButton1")->text(), "CLOSE");
+    ASSERT_TRUE(pumpUntil(
+        [&] { return dataView.findChild<QPushButton*>(QStringLiteral("sendFile"))->isEnabled(); }));
+    EXPECT_FALSE(dataView.findChild<QLabel*>(QStringLiteral("sendStatus"))
+                     ->text()
+                     .startsWith(qs("отправлено")));
 
     commtest::PseudoTerminal other;
     plug(other, "Z9Y8X7");
