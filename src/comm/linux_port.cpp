@@ -505,13 +505,15 @@ int LinuxPort::purgeComm(uint32_t flags) {
     return 0;
 }
 
-// Reads return at once with what has arrived: the time-out never comes into it.
+// Reads return at once with what has arrived: the time-out never comes into it. Only a read
+// that finds the queue empty looks at the tty itself; otherwise taking in bytes is the
+// watcher's work, off the owner's thread.
 OsPort::Transfer LinuxPort::read(uint8_t* buffer, int32_t count, int32_t) {
     std::shared_lock fdGuard(fdLock_);
     if (closed_) return Transfer{Transfer::kFailed, 0, EBADF};
     std::lock_guard guard(state_);
     const bool wasFull = core_.full();
-    pumpInput();
+    if (core_.queued() == 0) pumpInput();
     if (core_.queued() == 0 && hungUp_) return Transfer{Transfer::kFailed, 0, EIO};
     const size_t n = core_.take(buffer, static_cast<size_t>(count));
     if (wasFull && n > 0) signal(kickFd_);

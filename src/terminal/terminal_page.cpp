@@ -787,20 +787,25 @@ void TerminalPage::Comm1RxChar(int32_t Count) {
     QCoreApplication::processEvents();
 }
 
+// The bytes up to each CR go into RxLine in one piece, so a line costs one allocation, not one
+// per character.
 void TerminalPage::takeReceived(std::span<const uint8_t> bytes) {
     const AnsiCodePage& codePage = AnsiCodePage::instance();
     QStringList lines;
-    for (const uint8_t byte : bytes) {
-        if (byte == kNul || byte == kLf) continue;
-        if (byte == kCr) {
-            keepNewest(RxLine_, kRxLineLimit);
-            lines << RxLine_;
-            RxLine_.clear();
-            continue;
-        }
-        RxLine_ += codePage.toChar(byte);
+    for (auto from = bytes.begin(); from != bytes.end();) {
+        const auto cr = std::find(from, bytes.end(), kCr);
+        const qsizetype kept = RxLine_.size();
+        RxLine_.resize(kept + (cr - from));
+        QChar* out = RxLine_.data() + kept;
+        for (auto byte = from; byte != cr; ++byte)
+            if (*byte != kNul && *byte != kLf) *out++ = codePage.toChar(*byte);
+        RxLine_.truncate(out - RxLine_.constData());
         // Trimmed in steps, so a long run without CR costs no more than a short one.
         if (RxLine_.size() >= 2 * kRxLineLimit) keepNewest(RxLine_, kRxLineLimit);
+        if (cr == bytes.end()) break;
+        keepNewest(RxLine_, kRxLineLimit);
+        lines << std::exchange(RxLine_, QString());
+        from = cr + 1;
     }
     keepNewest(RxLine_, kRxLineLimit);
     if (!lines.isEmpty()) Memo2->appendLines(lines);
