@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <shared_mutex>
 #include <vector>
@@ -90,6 +91,9 @@ private:
     // The calls below hold fdLock_ (shared) and state_.
     void pumpInput();
     void receive(const uint8_t* bytes, size_t count);
+    // Bytes with the tty's error escapes in them: the data into the input queue, the entries
+    // (bytes with their errors, breaks) into entries_.
+    void decodeEscaped(const uint8_t* bytes, size_t count, int64_t time);
     uint8_t takeByteError();
     void followErrorMarking();
     void hangUp();
@@ -133,6 +137,7 @@ private:
         uint32_t frame = 0;
         uint32_t breaks = 0;
     } unshown_;
+    std::vector<uint8_t> chunk_;
     std::vector<ParmrkDecoder::Item> decoded_;
     std::vector<uint8_t> data_;
     std::vector<TrafficEntry> entries_;
@@ -307,10 +312,10 @@ int LinuxPort::setCommMask(uint32_t mask) {
 void LinuxPort::pumpInput() {
     if (!tty_ && SteadyClock::now() < nextUntimedRead_) return;
     while (!hungUp_ && !atEnd_ && !core_.full()) {
-        uint8_t chunk[4096];
-        const ssize_t n = ::read(fd_, chunk, std::min(sizeof chunk, core_.room()));
+        chunk_.resize(kMinInputQueue);
+        const ssize_t n = ::read(fd_, chunk_.data(), std::min(chunk_.size(), core_.room()));
         if (n > 0) {
-            receive(chunk, static_cast<size_t>(n));
+            receive(chunk_.data(), static_cast<size_t>(n));
             if (!tty_) {
                 nextUntimedRead_ = SteadyClock::now() + kUntimedReadInterval;
                 return;
@@ -332,13 +337,6 @@ void LinuxPort::pumpInput() {
 // them, as the tty itself gave them before error marking (an error byte as NUL when checking,
 // as received otherwise; a break as NUL); the traffic stream gets them with their errors.
 void LinuxPort::receive(const uint8_t* bytes, size_t count) {
-    decoded_.resize(ParmrkDecoder::maxItems(count));
-    size_t items = 0;
-    if (errorsMarked_) {
-        items = decoder_.decode(bytes, count, decoded_.data());
-    } else {
-        for (; items < count; ++items) decoded_[items] = {bytes[items], ParmrkDecoder::kData};
-    }
     serial_icounter_struct now{};
     const bool counted = trafficCountsKnown_ && ::ioctl(fd_, TIOCGICOUNT, &now) == 0;
     if (counted) {
@@ -346,11 +344,32 @@ void LinuxPort::receive(const uint8_t* bytes, size_t count) {
         unshown_.frame += static_cast<uint32_t>(now.frame - trafficCounts_.frame);
         unshown_.breaks += static_cast<uint32_t>(now.brk - trafficCounts_.brk);
     }
-
     const int64_t time = trafficClockUs();
+    entries_.clear();
+    // Without an escape in them (no 0xFF, none left half-read) the bytes are all plain data,
+    // as most are: they go on as they came.
+    if (!errorsMarked_ ||
+        (!decoder_.midEscape() && std::memchr(bytes, ParmrkDecoder::kEscape, count) == nullptr)) {
+        core_.receive(bytes, count);
+        traffic()->appendBytes(bytes, count, 0);
+    } else {
+        decodeEscaped(bytes, count, time);
+    }
+    // Lost bytes have no place in the data: they are marked where they came to light.
+    if (counted) {
+        if (now.overrun != trafficCounts_.overrun) entries_.push_back({time, 0, kTrafficOverrun});
+        if (now.buf_overrun != trafficCounts_.buf_overrun)
+            entries_.push_back({time, 0, kTrafficQueueOverflow});
+        trafficCounts_ = now;
+    }
+    traffic()->append(entries_.data(), entries_.size());
+}
+
+void LinuxPort::decodeEscaped(const uint8_t* bytes, size_t count, int64_t time) {
+    decoded_.resize(ParmrkDecoder::maxItems(count));
+    const size_t items = decoder_.decode(bytes, count, decoded_.data());
     const bool checkParity = (core_.dcb().Flags & kDcbParity) != 0;
     data_.clear();
-    entries_.clear();
     for (size_t i = 0; i < items; ++i) {
         const ParmrkDecoder::Item item = decoded_[i];
         // FF 00 00 is a break or a NUL received with an error: the counters tell which.
@@ -368,15 +387,7 @@ void LinuxPort::receive(const uint8_t* bytes, size_t count) {
             entries_.push_back({time, 0, kTrafficBreak});
         }
     }
-    // Lost bytes have no place in the data: they are marked where they came to light.
-    if (counted) {
-        if (now.overrun != trafficCounts_.overrun) entries_.push_back({time, 0, kTrafficOverrun});
-        if (now.buf_overrun != trafficCounts_.buf_overrun)
-            entries_.push_back({time, 0, kTrafficQueueOverflow});
-        trafficCounts_ = now;
-    }
     core_.receive(data_.data(), data_.size());
-    traffic()->append(entries_.data(), entries_.size());
 }
 
 // Which error a byte the tty marked had. The kernel counts each bad byte once (as a parity

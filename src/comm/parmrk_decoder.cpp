@@ -8,14 +8,14 @@ size_t ParmrkDecoder::decode(const uint8_t* bytes, size_t count, Item* out) {
         const uint8_t b = bytes[i];
         switch (state_) {
             case kPlain:
-                if (b == 0xFF) {
+                if (b == kEscape) {
                     state_ = kAfterFf;
                 } else {
                     out[n++] = {b, kData};
                 }
                 break;
             case kAfterFf:
-                if (b == 0xFF) {
+                if (b == kEscape) {
                     out[n++] = {0xFF, kData};
                     state_ = kPlain;
                 } else if (b == 0x00) {

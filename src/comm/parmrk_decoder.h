@@ -18,6 +18,8 @@ public:
         kBadByte,  // a byte received with a parity or framing error (the kernel tells no more)
         kBreak,    // a break on the line, no byte
     };
+    static constexpr uint8_t kEscape = 0xFF;
+
     struct Item {
         uint8_t value = 0;
         Kind kind = kData;
