@@ -53,6 +53,7 @@ bool WatcherControl::handOver(uint32_t events) {
         handingOver = true;
     }
     std::exception_ptr failure;
+    port->setHandingOver(true);
     runOnOwner([&] {
         {
             std::lock_guard guard(lock);
@@ -64,6 +65,7 @@ bool WatcherControl::handOver(uint32_t events) {
             failure = std::current_exception();
         }
     });
+    port->setHandingOver(false);
     {
         std::lock_guard guard(lock);
         handingOver = false;

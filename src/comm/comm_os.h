@@ -42,6 +42,10 @@ public:
     virtual Wait waitCommEvent(uint32_t& events, int& error) = 0;
     // Ends the pending waitCommEvent() and every later one: the watcher is stopping.
     virtual void cancelWait() = 0;
+    // While the watcher hands an event to its owner and waits for the handler, a backend may
+    // go on taking in what arrives, as a driver fills its input queue whatever the program
+    // does; what it raises meanwhile waits for the next waitCommEvent().
+    virtual void setHandingOver(bool /*handingOver*/) {}
 
     struct ComStat {
         uint32_t cbInQue = 0;

@@ -15,9 +15,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 #include <vector>
 
 #include "comm/comm_os.h"
@@ -79,6 +81,7 @@ public:
     int setCommMask(uint32_t mask) override;
     Wait waitCommEvent(uint32_t& events, int& error) override;
     void cancelWait() override;
+    void setHandingOver(bool handingOver) override;
     int clearCommError(uint32_t& errors, ComStat& stat) override;
     int purgeComm(uint32_t flags) override;
     Transfer read(uint8_t* buffer, int32_t count, int32_t timeoutMs) override;
@@ -88,6 +91,10 @@ public:
     int getProviderSubType(int32_t& type) override;
 
 private:
+    void intake();
+    void intakeWhileHandingOver();
+    bool intakeOnce(bool& hangingUp);
+
     // The calls below hold fdLock_ (shared) and state_.
     void pumpInput();
     void receive(const uint8_t* bytes, size_t count);
@@ -107,6 +114,7 @@ private:
     int fd_;
     const int closeFd_;  // signalled once, at close, for everyone who polls
     const int kickFd_;   // wakes the watcher: Stop, room in the input queue, output started
+    const int intakeKickFd_;  // wakes the intake: the handover ended, room in the input queue
 
     // close() takes it exclusively, so the descriptor is never closed (and its number never
     // reused) under a call that still uses it.
@@ -141,6 +149,19 @@ private:
     std::vector<ParmrkDecoder::Item> decoded_;
     std::vector<uint8_t> data_;
     std::vector<TrafficEntry> entries_;
+
+    // While the watcher waits for the owner's handler, the intake thread, and only it, reads
+    // the tty into the input queue: the line is read on while the handler works through what
+    // came before. It reads outside state_, so the handler's reads of the queue never wait for
+    // the tty; a handover ends only once the intake's read in progress is in the queue.
+    std::mutex intakeLock_;
+    std::condition_variable intakeChanged_;
+    bool intakeEnds_ = false;
+    bool intakeBusy_ = false;
+    uint64_t handovers_ = 0;
+    std::atomic<bool> handingOver_{false};
+    std::vector<uint8_t> intakeChunk_;
+    std::thread intake_;
 };
 
 LinuxPort::LinuxPort(int fd, bool characterDevice)
@@ -149,7 +170,8 @@ LinuxPort::LinuxPort(int fd, bool characterDevice)
       tty_(::isatty(fd) == 1),
       fd_(fd),
       closeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      kickFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+      kickFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      intakeKickFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     termios t{};
     if (::tcgetattr(fd_, &t) == 0) {
         Dcb dcb = core_.dcb();
@@ -167,8 +189,97 @@ LinuxPort::LinuxPort(int fd, bool characterDevice)
 
 LinuxPort::~LinuxPort() {
     close();
+    {
+        std::lock_guard guard(intakeLock_);
+        intakeEnds_ = true;
+        intakeChanged_.notify_all();
+    }
+    if (intake_.joinable()) intake_.join();
     if (closeFd_ >= 0) ::close(closeFd_);
     if (kickFd_ >= 0) ::close(kickFd_);
+    if (intakeKickFd_ >= 0) ::close(intakeKickFd_);
+}
+
+// Only a tty paces its input; the thread starts with the first handover.
+void LinuxPort::setHandingOver(bool handingOver) {
+    if (!tty_) return;
+    std::unique_lock guard(intakeLock_);
+    handingOver_ = handingOver;
+    if (handingOver) {
+        ++handovers_;
+        if (!intake_.joinable()) {
+            intake_ = std::thread([this] {
+                raiseCurrentThreadPriority();
+                intake();
+            });
+        }
+    } else {
+        signal(intakeKickFd_);
+        intakeChanged_.wait(guard, [this] { return !intakeBusy_; });
+    }
+    intakeChanged_.notify_all();
+}
+
+// Serves each handover once: after a close or a hang-up it has nothing more to read, and waits
+// for the next.
+void LinuxPort::intake() {
+    std::unique_lock guard(intakeLock_);
+    for (uint64_t served = 0;;) {
+        intakeChanged_.wait(
+            guard, [&] { return (handingOver_ && handovers_ != served) || intakeEnds_; });
+        if (intakeEnds_) return;
+        served = handovers_;
+        guard.unlock();
+        intakeWhileHandingOver();
+        guard.lock();
+    }
+}
+
+void LinuxPort::intakeWhileHandingOver() {
+    std::shared_lock fdGuard(fdLock_);
+    bool hangingUp = false;
+    while (!closed_ && intakeOnce(hangingUp)) {
+    }
+}
+
+// One read of what the tty has, or one wait for more; false once the handover is over or
+// the tty fails or hangs up (what it still had is read first).
+bool LinuxPort::intakeOnce(bool& hangingUp) {
+    size_t room = 0;
+    {
+        std::lock_guard guard(intakeLock_);
+        if (!handingOver_) return false;
+        intakeBusy_ = true;
+    }
+    const auto idle = [this] {
+        std::lock_guard guard(intakeLock_);
+        intakeBusy_ = false;
+        intakeChanged_.notify_all();
+    };
+    {
+        std::lock_guard guard(state_);
+        if (!hungUp_) room = core_.room();
+    }
+    if (room > 0) {
+        intakeChunk_.resize(kMinInputQueue);
+        const ssize_t n = ::read(fd_, intakeChunk_.data(), std::min(intakeChunk_.size(), room));
+        if (n > 0) {
+            std::lock_guard guard(state_);
+            receive(intakeChunk_.data(), static_cast<size_t>(n));
+        }
+        idle();
+        if (n > 0) return true;
+        // The loss is the watcher's to find and report, after the handover, with an event of
+        // its own: reported now, the handler at work would take the error without one.
+        if (hangingUp || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
+    } else {
+        idle();
+    }
+    pollfd fds[3] = {{closeFd_, POLLIN, 0}, {intakeKickFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
+    ::poll(fds, room > 0 ? 3 : 2, -1);
+    if (fds[1].revents & POLLIN) drain(intakeKickFd_);
+    hangingUp = room > 0 && (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL));
+    return true;
 }
 
 void LinuxPort::close() {
@@ -311,6 +422,7 @@ int LinuxPort::setCommMask(uint32_t mask) {
 // EV_RXCHAR, and bytes waiting unread never wake the watcher again.
 void LinuxPort::pumpInput() {
     if (!tty_ && SteadyClock::now() < nextUntimedRead_) return;
+    if (handingOver_) return;  // the intake's work meanwhile
     while (!hungUp_ && !atEnd_ && !core_.full()) {
         chunk_.resize(kMinInputQueue);
         const ssize_t n = ::read(fd_, chunk_.data(), std::min(chunk_.size(), core_.room()));
@@ -511,6 +623,7 @@ int LinuxPort::purgeComm(uint32_t flags) {
         unshown_ = {};  // their bytes are gone with the rest
         decoder_.reset();
         signal(kickFd_);
+        signal(intakeKickFd_);
     }
     if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) ::tcflush(fd_, TCOFLUSH);
     return 0;
@@ -527,7 +640,10 @@ OsPort::Transfer LinuxPort::read(uint8_t* buffer, int32_t count, int32_t) {
     if (core_.queued() == 0) pumpInput();
     if (core_.queued() == 0 && hungUp_) return Transfer{Transfer::kFailed, 0, EIO};
     const size_t n = core_.take(buffer, static_cast<size_t>(count));
-    if (wasFull && n > 0) signal(kickFd_);
+    if (wasFull && n > 0) {
+        signal(kickFd_);
+        signal(intakeKickFd_);
+    }
     return Transfer{Transfer::kDone, static_cast<int32_t>(n), 0};
 }
 
