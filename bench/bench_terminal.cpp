@@ -522,10 +522,17 @@ int main(int argc, char** argv) {
     {
         dataview::DataViewWindow dataView(comm, form.menu());
         dataView.show();
+        const traffic::TrafficRows& rows = dataView.view().rows();
+        // Entries of the stream that never reached the view: the ones before it opened that
+        // the stream no longer held, and any it fell too far behind to take.
+        const auto unseen = [&] {
+            for (int i = 0; i < 4; ++i) dataView.tick();
+            return comm.Traffic()->end() - rows.end();
+        };
+        const uint64_t unseenBefore = unseen();
         TerminalFigures shown;
         if (!terminalReception(kLongLines, pty.master, memo2, ticks, idleRate, shown)) return 1;
-        dataView.tick();
-        const traffic::TrafficRows& rows = dataView.view().rows();
+        const uint64_t lost = unseen() - unseenBefore;
         std::printf("BENCH dataview_rx_mb_s %.3f MB/s\n", shown.mbPerS);
         std::printf("BENCH dataview_rx_vs_picocom %.2f ratio\n", shown.mbPerS / picocomLongMbPerS);
         std::printf("BENCH dataview_rx_ticks_ratio %.3f ratio\n", shown.ticksRatio);
@@ -533,6 +540,8 @@ int main(int argc, char** argv) {
         std::printf("BENCH dataview_rss_mb %.1f MB\n", residentMb());
         std::printf("BENCH dataview_kept_entries %llu entries\n",
                     static_cast<unsigned long long>(rows.end() - rows.firstKept()));
+        std::printf("BENCH dataview_lost_entries %llu entries\n",
+                    static_cast<unsigned long long>(lost));
         std::fflush(stdout);
     }
 
