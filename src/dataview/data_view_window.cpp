@@ -38,6 +38,10 @@ constexpr size_t kBatchEntries = 64 * 1024;
 // comes back a millisecond later while more wait: a fast line's traffic then never holds the
 // window, and the register poll's 1 ms ticks, for longer than that.
 constexpr size_t kEntriesPerTurn = kBatchEntries;
+// While more traffic waits than a turn takes, what the user sees is brought up to date this
+// often: nobody reads a flood, and each showing is a millisecond or more of painting that the
+// traffic and the poll wait for.
+constexpr int kFloodShowMs = 100;
 // A tick called directly takes everything up to this many.
 constexpr size_t kEntriesPerTick = 8 * kBatchEntries;
 
@@ -258,8 +262,8 @@ void DataViewWindow::tick() {
 // While traffic waits the timer comes back soon, and what the user sees follows at its usual
 // pace.
 void DataViewWindow::turn() {
-    if (!takeTurn(kEntriesPerTurn) || !shownAt_.isValid() || shownAt_.elapsed() >= kTickMs)
-        showTurn();
+    const bool more = takeTurn(kEntriesPerTurn);
+    if (!more || !shownAt_.isValid() || shownAt_.elapsed() >= kFloodShowMs) showTurn();
 }
 
 bool DataViewWindow::takeTurn(size_t entries) {
