@@ -132,6 +132,28 @@ TEST_F(PortReplug, SameAdapterIsOpenedAgainAfterUnplugAndAnotherIsNotTaken) {
     EXPECT_EQ(button("SpeedButton1")->text(), "OPEN");
 }
 
+// An adapter picked from the chooser and pulled out before OPEN: the opening is refused as for
+// any name that leads nowhere, the page stays closed, and the chooser no longer offers it.
+TEST_F(PortReplug, AdapterGoneBetweenChoosingAndOpeningIsRefusedAndNoLongerOffered) {
+    commtest::PseudoTerminal adapter;
+    const std::string link = plug(adapter, "A1B2C3");
+    QMenu* chooser = button("PortChooser")->menu();
+    ASSERT_FALSE(chooser->actions().isEmpty());
+    chooser->actions().first()->trigger();
+    ASSERT_EQ(combo("ComboBox2")->currentText(), QString::fromStdString(link));
+
+    unplug(adapter, link);
+    click("SpeedButton1");
+    EXPECT_FALSE(page->Comm1().IsOpen());
+    EXPECT_EQ(button("SpeedButton1")->text(), "OPEN");
+    EXPECT_TRUE(calls.contains(qs("Ошибка: Error accessing specified device (Error: 2) ")))
+        << calls.join('\n').toStdString();
+    ASSERT_TRUE(pumpUntil([&] { return ports::PortWatcher::shared().ports().empty(); }));
+    for (const QAction* entry : chooser->actions())
+        EXPECT_FALSE(entry->text().startsWith(QString::fromStdString(adapter.path)))
+            << entry->text().toStdString();
+}
+
 // Closing the port while it waits ends the waiting: the adapter's return opens nothing.
 TEST_F(PortReplug, ClosingWhileWaitingEndsTheWait) {
     commtest::PseudoTerminal first;
