@@ -8,12 +8,15 @@
 
 namespace comm {
 
-// One entry of an open port's traffic, in the order it happened.
+// One entry of an open port's traffic, in the order it happened. Eight bytes, so that a fast
+// line's traffic costs half the copying and memory: 48 bits of microseconds reach 4 years of
+// the steady clock, which counts from the machine's start.
 struct TrafficEntry {
-    int64_t timeUs = 0;  // steady clock (std::chrono::steady_clock), microseconds
-    uint8_t value = 0;   // the data byte (0 for a mark)
-    uint8_t flags = 0;   // TrafficFlag bits
+    int64_t timeUs : 48 = 0;  // steady clock (std::chrono::steady_clock), microseconds
+    uint64_t value : 8 = 0;   // the data byte (0 for a mark)
+    uint64_t flags : 8 = 0;   // TrafficFlag bits
 };
+static_assert(sizeof(TrafficEntry) == 8);
 
 enum TrafficFlag : uint8_t {
     kTrafficSent = 0x01,           // sent by the program; otherwise received
@@ -43,7 +46,7 @@ int64_t trafficClockUs();
 // reception nor the 1 ms poll waits for more than a memcpy.
 class TrafficStream {
 public:
-    explicit TrafficStream(size_t capacity = 1u << 20);
+    explicit TrafficStream(size_t capacity = 2u << 20);
     TrafficStream(const TrafficStream&) = delete;
     TrafficStream& operator=(const TrafficStream&) = delete;
 

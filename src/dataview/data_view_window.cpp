@@ -262,7 +262,12 @@ void DataViewWindow::tick() {
 // While traffic waits the timer comes back soon, and what the user sees follows at its usual
 // pace.
 void DataViewWindow::turn() {
-    const bool more = takeTurn(kEntriesPerTurn);
+    // Behind the stream, a turn takes a share of the backlog: the view keeps up with a line
+    // faster than the usual turns take, before the stream's ring wraps round what it has not
+    // taken yet.
+    const uint64_t backlog = stream_ ? stream_->end() - position_ : 0;
+    const bool more =
+        takeTurn(std::max<size_t>(kEntriesPerTurn, static_cast<size_t>(backlog / 4)));
     if (!more || !shownAt_.isValid() || shownAt_.elapsed() >= kFloodShowMs) showTurn();
 }
 
