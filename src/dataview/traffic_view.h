@@ -10,9 +10,9 @@
 
 namespace dataview {
 
-// The newest entries the data view keeps: 1 MiB of traffic (16 MiB of entries and at most as
-// much again for their rows), about 90 s of a line at 115200 baud in both directions, or the
-// last second and a half of the fastest pseudo-terminal line. Older entries are dropped and
+// The newest entries the data view keeps: 1 MiB of traffic (8 MiB of entries and at most twice
+// that for their rows), about 90 s of a line at 115200 baud in both directions, or the last
+// fortieth of a second of the fastest pseudo-terminal line. Older entries are dropped and
 // counted.
 inline constexpr size_t kViewEntries = size_t{1} << 20;
 
