@@ -1,4 +1,5 @@
 // TComm on real pseudo-terminals: the test holds the master end, the component opens the slave.
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comm/comm.h"
@@ -469,6 +471,44 @@ TEST_F(PtyComm, ReceivedBytesAreAnnouncedAndReadAtOnceWithoutWaiting) {
     EXPECT_EQ(received, "abc");
     char buf[8];
     EXPECT_EQ(comm.Read(buf, sizeof buf), 0) << "nothing waits: returns at once with none";
+}
+
+// While the owner's handler works on what came first, the line is read on into the input queue,
+// as a driver fills its queue: the far end gets rid of more than the kernel's own buffer holds
+// (about 18 KiB for a pseudo-terminal) before the handler returns, and every byte arrives once,
+// in order.
+TEST_F(PtyComm, LineIsReadOnWhileTheOwnerHandlesWhatCameBefore) {
+    std::string sent(72 * 1024, '\0');
+    for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>('a' + i * 7 % 26);
+    std::atomic<size_t> written{0};
+    std::thread writer;
+    bool allWrittenDuringTheHandler = false;
+    std::string received;
+    comm.OnRxChar = [&](comm::TCustomComm* sender, int32_t count) {
+        if (!writer.joinable()) {
+            writer = std::thread([&] {
+                while (written < sent.size()) {
+                    pollfd p{pty.master, POLLOUT, 0};
+                    if (::poll(&p, 1, 3000) <= 0) return;
+                    const ssize_t n =
+                        ::write(pty.master, sent.data() + written, sent.size() - written);
+                    if (n > 0) written += static_cast<size_t>(n);
+                }
+            });
+            for (int ms = 0; ms < 3000 && written < sent.size(); ++ms)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            allWrittenDuringTheHandler = written == sent.size();
+        }
+        std::vector<char> buf(static_cast<size_t>(count));
+        received.append(buf.data(), static_cast<size_t>(sender->Read(buf.data(), count)));
+    };
+    comm.Open();
+    feed(sent.substr(0, 1));
+    written = 1;
+    ASSERT_TRUE(loop.pumpUntil([&] { return received.size() >= sent.size(); })) << received.size();
+    writer.join();
+    EXPECT_TRUE(allWrittenDuringTheHandler) << written;
+    EXPECT_TRUE(received == sent);
 }
 
 // With errors marked in the data the tty doubles every 0xFF it receives: data that looks like
