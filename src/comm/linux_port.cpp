@@ -112,8 +112,8 @@ private:
     const bool characterDevice_;
     const bool tty_;
     int fd_;
-    const int closeFd_;  // signalled once, at close, for everyone who polls
-    const int kickFd_;   // wakes the watcher: Stop, room in the input queue, output started
+    const int closeFd_;       // signalled once, at close, for everyone who polls
+    const int kickFd_;        // wakes the watcher: Stop, room in the input queue, output started
     const int intakeKickFd_;  // wakes the intake: the handover ended, room in the input queue
 
     // close() takes it exclusively, so the descriptor is never closed (and its number never
@@ -225,8 +225,8 @@ void LinuxPort::setHandingOver(bool handingOver) {
 void LinuxPort::intake() {
     std::unique_lock guard(intakeLock_);
     for (uint64_t served = 0;;) {
-        intakeChanged_.wait(
-            guard, [&] { return (handingOver_ && handovers_ != served) || intakeEnds_; });
+        intakeChanged_.wait(guard,
+                            [&] { return (handingOver_ && handovers_ != served) || intakeEnds_; });
         if (intakeEnds_) return;
         served = handovers_;
         guard.unlock();

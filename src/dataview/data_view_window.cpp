@@ -266,8 +266,7 @@ void DataViewWindow::turn() {
     // faster than the usual turns take, before the stream's ring wraps round what it has not
     // taken yet.
     const uint64_t backlog = stream_ ? stream_->end() - position_ : 0;
-    const bool more =
-        takeTurn(std::max<size_t>(kEntriesPerTurn, static_cast<size_t>(backlog / 4)));
+    const bool more = takeTurn(std::max<size_t>(kEntriesPerTurn, static_cast<size_t>(backlog / 4)));
     if (!more || !shownAt_.isValid() || shownAt_.elapsed() >= kFloodShowMs) showTurn();
 }
 
