@@ -18,7 +18,7 @@ namespace {
 constexpr qint64 kFrameMs = 20;
 // A gathered insert waits at least this many times what the last one cost, so a flood spends at
 // most this share of the time putting lines into the document.
-constexpr qint64 kCostShare = 40;
+constexpr qint64 kCostShare = 60;
 
 // What an append removes to stay within the bound: the old text before dropTo, or all of it
 // (the line break that would lead the new lines with it), and the oldest new lines, which never
